@@ -1,0 +1,86 @@
+#pragma once
+// WinInet-shaped network interface: the calls the transfer operations make, with the
+// Win32 values, so the operations read like the calls they stand for.
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+struct FileTime {
+    uint32_t dwLowDateTime = 0;
+    uint32_t dwHighDateTime = 0;
+};
+
+struct SystemTime {
+    uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0;
+    uint16_t wHour = 0, wMinute = 0, wSecond = 0, wMilliseconds = 0;
+};
+
+struct FindData {  // WIN32_FIND_DATAA, the fields that matter
+    uint32_t dwFileAttributes = 0;
+    FileTime ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+    uint32_t nFileSizeHigh = 0, nFileSizeLow = 0;
+    std::string cFileName;
+};
+
+using HINTERNET = void*;
+
+inline constexpr uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0;
+inline constexpr uint32_t INTERNET_OPEN_TYPE_PROXY = 3;
+inline constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000u;
+inline constexpr uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000u;
+inline constexpr uint32_t INTERNET_FLAG_KEEP_CONNECTION = 0x00400000u;
+inline constexpr uint32_t INTERNET_FLAG_PASSIVE = 0x08000000u;
+inline constexpr uint32_t INTERNET_SERVICE_FTP = 1;
+inline constexpr uint32_t INTERNET_SERVICE_HTTP = 3;
+inline constexpr uint16_t INTERNET_DEFAULT_HTTP_PORT = 80;
+inline constexpr uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
+inline constexpr uint32_t HTTP_QUERY_LAST_MODIFIED = 11;
+inline constexpr uint32_t HTTP_QUERY_STATUS_CODE = 19;
+inline constexpr uint32_t HTTP_QUERY_FLAG_NUMBER = 0x20000000u;
+inline constexpr uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000u;
+inline constexpr uint32_t HSR_INITIATE = 8;
+inline constexpr uint32_t FTP_TRANSFER_TYPE_BINARY = 2;
+inline constexpr uint32_t GENERIC_READ_ = 0x80000000u;
+inline constexpr uint32_t GENERIC_WRITE_ = 0x40000000u;
+
+class Network {
+public:
+    virtual ~Network() = default;
+    virtual HINTERNET InternetOpen(const std::string& agent, uint32_t accessType,
+                                   const char* proxy, const char* bypass, uint32_t flags) = 0;
+    virtual bool InternetCloseHandle(HINTERNET h) = 0;
+    virtual HINTERNET InternetOpenUrl(HINTERNET session, const std::string& url,
+                                      const char* headers, uint32_t headersLength,
+                                      uint32_t flags, uintptr_t context) = 0;
+    // Win32 shape: buffer and length in/out.
+    virtual bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer,
+                               uint32_t* bufferLength, uint32_t* index) = 0;
+    virtual bool InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) = 0;
+    virtual HINTERNET InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+                                      const char* user, const char* password, uint32_t service,
+                                      uint32_t flags, uintptr_t context) = 0;
+    virtual HINTERNET HttpOpenRequest(HINTERNET connect, const std::string& verb,
+                                      const std::string& object, uint32_t flags,
+                                      uintptr_t context) = 0;
+    // HttpSendRequestExA with an INTERNET_BUFFERS whose dwBufferTotal is `totalLength`.
+    virtual bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) = 0;
+    virtual bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
+                                   uint32_t* written) = 0;
+    virtual bool HttpEndRequest(HINTERNET request) = 0;
+    // FTP.
+    virtual bool FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) = 0;
+    virtual bool FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) = 0;
+    virtual bool FtpCreateDirectory(HINTERNET connect, const std::string& dir) = 0;
+    virtual HINTERNET FtpFindFirstFile(HINTERNET connect, const std::string& search,
+                                       FindData& data, uint32_t flags, uintptr_t context) = 0;
+    virtual bool InternetFindNextFile(HINTERNET find, FindData& data) = 0;
+    virtual uint32_t FtpGetFileSize(HINTERNET file, uint32_t* high) = 0;
+    virtual HINTERNET FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+                                  uint32_t flags, uintptr_t context) = 0;
+    virtual bool FtpDeleteFile(HINTERNET connect, const std::string& name) = 0;
+    // FormatMessageA from wininet.dll's message table; false when it has no such message.
+    virtual bool FormatMessage(uint32_t code, std::string& text) = 0;
+};
+
+}  // namespace platform

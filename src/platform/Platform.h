@@ -1,0 +1,111 @@
+#pragma once
+// Operating-system services the system calls, behind narrow interfaces. The Win32
+// implementation lives in win32/, the test doubles in fake/. Nothing here includes
+// <windows.h>; values that cross the seam use the Win32 numbers.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/NetTypes.h"
+
+namespace platform {
+
+inline constexpr uint32_t INVALID_FILE_ATTRIBUTES_ = 0xFFFFFFFFu;
+inline constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY_ = 0x10;
+inline constexpr uint32_t ERROR_RESOURCE_TYPE_NOT_FOUND_ = 1813;
+
+// An open local file, byte stream. Every call reports failure instead of throwing.
+class File {
+public:
+    virtual ~File() = default;
+    virtual bool Read(void* buf, uint32_t size, uint32_t& got) = 0;
+    virtual bool Write(const void* buf, uint32_t size, uint32_t& written) = 0;
+    virtual int64_t Seek(int64_t offset, int origin) = 0;  // origin 0/1/2; -1 on failure
+    virtual int64_t Size() = 0;                             // -1 on failure
+    virtual bool GetLastWriteTime(FileTime& ft) = 0;
+    virtual bool Close() = 0;                                // flushes; false on failure
+};
+
+enum class OpenMode {
+    Read,            // existing file, read access, no sharing
+    ReadWrite,       // existing file, read and write access (the framework's default mode)
+    CreateWrite,     // create or truncate, write access
+    CreateReadWrite  // create or truncate, read and write, no sharing
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+    virtual uint32_t GetFileAttributes(const std::string& path) = 0;  // INVALID_... when absent
+    virtual bool FileExists(const std::string& path) = 0;              // files only, not folders
+    virtual bool DirectoryExists(const std::string& path) = 0;
+    virtual bool CreateDirectory(const std::string& path) = 0;
+    virtual bool DeleteFile(const std::string& path) = 0;
+    virtual bool MoveFile(const std::string& from, const std::string& to) = 0;  // `to` must not exist
+    virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
+    virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;  // null on failure
+    virtual bool FileTimeToLocalFileTime(const FileTime& in, FileTime& out) = 0;
+    virtual bool FileTimeToSystemTime(const FileTime& in, SystemTime& out) = 0;
+};
+
+// Registry, read-only. Roots are HKEY_CURRENT_USER / HKEY_LOCAL_MACHINE.
+enum class RegRoot { CurrentUser, LocalMachine };
+inline constexpr uint32_t REG_SZ_ = 1, REG_EXPAND_SZ_ = 2, REG_BINARY_ = 3, REG_DWORD_ = 4;
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+    // Opens an existing key for reading; nullptr when it cannot be opened.
+    virtual void* OpenKeyRead(RegRoot root, const std::string& subKey) = 0;
+    // 0 (ERROR_SUCCESS) with type and data; 2 (ERROR_FILE_NOT_FOUND) when the value does
+    // not exist; another code when it exists but cannot be read.
+    virtual long QueryValue(void* key, const std::string& name, uint32_t& type, std::string& data) = 0;
+    virtual void CloseKey(void* key) = 0;
+};
+
+class System {
+public:
+    virtual ~System() = default;
+    // Win32 shape: length of the value (without the zero) when it fits `size`, the size
+    // needed when it does not (nothing filled), 0 when the variable is not set.
+    virtual uint32_t GetEnvironmentVariable(const std::string& name, char* buf, uint32_t size) = 0;
+    virtual std::string GetWindowsDirectory() = 0;
+    virtual std::string GetSystemDirectory() = 0;
+    virtual std::string GetTempPath() = 0;
+    virtual std::string ModuleFileName() = 0;  // the running program's full path
+    virtual std::string CommandLine() = 0;     // as GetCommandLineA gives it
+    virtual uint32_t WinExec(const std::string& cmdLine, unsigned show) = 0;
+    virtual void Sleep(uint32_t ms) = 0;
+    virtual uint32_t GetTickCount() = 0;
+    virtual uint32_t GetLastError() = 0;
+    virtual void SetLastError(uint32_t code) = 0;
+    virtual SystemTime GetLocalTime() = 0;
+    // Version resources.
+    virtual uint32_t GetFileVersionInfoSize(const std::string& path) = 0;  // sets last error
+    virtual bool GetFileVersionInfo(const std::string& path, std::vector<uint8_t>& data) = 0;
+    // Looks up `subBlock` in data read by GetFileVersionInfo; the value's bytes.
+    virtual bool VerQueryValue(const std::vector<uint8_t>& data, const std::string& subBlock,
+                               std::string& value) = 0;
+    // Shell and network shares.
+    virtual void ShellOpen(const std::string& path) = 0;  // ShellExecuteA "open", SW_SHOWNORMAL
+    virtual uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
+                                        const std::string& userName) = 0;
+    virtual uint32_t WNetCancelConnection2(const std::string& name) = 0;
+};
+
+// The services in use. Tests install doubles with Install(); the Win32 build installs the
+// real ones on first use.
+Files& Fs();
+Registry& Reg();
+System& Sys();
+Network& Net();
+void Install(Files* files, Registry* reg, System* sys, Network* net);
+
+// Argument i (1-based; 0 is the program) of the command line, parsed as the framework does:
+// separated by blanks and control characters, double quotes group blanks and are removed.
+std::vector<std::string> ParseCommandLine(const std::string& cmdLine);
+int ParamCount();
+std::string ParamStr(int index);
+
+}  // namespace platform

@@ -1,0 +1,263 @@
+#pragma once
+// TWebCopy: the transfer component. The client fills Items with jobs, sets options and
+// events, and calls Execute, which runs every active job in order on the user-interface
+// thread while a progress dialog shows the work.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Component.h"
+#include "framework/DateTime.h"
+#include "framework/Forms.h"
+#include "framework/Strings.h"
+#include "platform/NetTypes.h"
+
+enum TWebCopyProtocol : uint8_t {
+    wpHttp = 0, wpFtp = 1, wpFile = 2, wpFtpUpload = 3, wpHttpUpload = 4,
+    wpMultiFtp = 5, wpMultiFtpUpload = 6, wpFtpDelete = 7, wpFtpList = 8
+};
+enum TWebCopyHTTPCommand : uint8_t { hcPost = 0, hcPut = 1 };
+enum TWebCopyAuthentication : uint8_t { waNever = 0, waAlways = 1, waAuto = 2 };
+
+// One entry of an FTP listing.
+struct TFileDetailItem {
+    uint32_t Attributes = 0;
+    std::string FileName;
+    uint32_t SizeLow = 0;
+    uint32_t SizeHigh = 0;
+    platform::FileTime FileTime;  // the find record's first time stamp (creation time)
+};
+
+class TFileDetailItems {
+public:
+    TFileDetailItem* Add();
+    int Count() const { return static_cast<int>(items_.size()); }
+    TFileDetailItem& operator[](int index);  // EListError when out of range
+    void Clear() { items_.clear(); }
+
+private:
+    std::vector<std::unique_ptr<TFileDetailItem>> items_;
+};
+
+// One job.
+class TWebCopyItem {
+public:
+    TWebCopyItem() = default;
+    TWebCopyItem(const TWebCopyItem&) = delete;
+    TWebCopyItem& operator=(const TWebCopyItem&) = delete;
+
+    std::string URL;
+    std::string TargetDir;
+    std::string TargetFilename;
+    TWebCopyProtocol Protocol = wpHttp;
+    TWebCopyHTTPCommand HTTPCommand = hcPost;
+    std::string FTPHost;
+    std::string FTPUserID;
+    std::string FTPPassword;
+    int32_t FTPPort = 21;
+    bool Active = true;
+    bool Done = false;            // run result: operation succeeded and not cancelled
+    bool CopyNewerOnly = false;
+    TDateTime FileDate = 0;
+    bool NoNewerFile = false;     // run result
+    TDateTime FoundFileDate = 0;  // run result
+    TWebCopyAuthentication Authenticate = waNever;
+    std::string HTTPUserID;
+    std::string HTTPPassword;
+    // Results of the last listing run; absent until then.
+    std::unique_ptr<TStringList> FileList;
+    std::unique_ptr<TFileDetailItems> FileDetails;
+};
+
+class TWebCopy;
+
+class TWebCopyItems {
+public:
+    explicit TWebCopyItems(TWebCopy* owner) : owner_(owner) {}
+    TWebCopy* Owner() const { return owner_; }
+    TWebCopyItem* Add();  // appended, with the defaults
+    int Count() const { return static_cast<int>(items_.size()); }
+    TWebCopyItem& operator[](int index);  // 0-based; EListError when out of range
+    TWebCopyItem& Items(int index) { return (*this)[index]; }
+    int ActiveCount() const;
+    void Clear() { items_.clear(); }
+    void Delete(int index);
+
+private:
+    TWebCopy* owner_;
+    std::vector<std::unique_ptr<TWebCopyItem>> items_;
+};
+
+// Events: Sender first; `var` arguments by reference.
+using TWebCopyBeforeDialogShow = std::function<void(TObject* Sender, TForm* ADialog)>;
+using TWebCopyFileStart = std::function<void(TObject* Sender, int idx)>;
+using TWebCopyFileDone = std::function<void(TObject* Sender, int idx)>;
+using TWebCopyThreadDone = std::function<void(TObject* Sender)>;
+using TWebCopyCancel = std::function<void(TObject* Sender)>;
+using TWebCopyProgress = std::function<void(TObject* Sender, int fileidx, uint32_t size, uint32_t totsize)>;
+using TWebCopyOverwrite = std::function<void(TObject* Sender, const std::string& tgtfile, bool& allow)>;
+using TWebCopyFileDateCheck = std::function<void(TObject* Sender, int idx, TDateTime newdate, bool& allow)>;
+using TWebCopyNoNewFile = std::function<void(TObject* Sender, const std::string& tgtfile, TDateTime curdate, TDateTime newdate)>;
+using TWebCopyError = std::function<void(TObject* Sender, int ErrorCode)>;
+using TWebCopyErrorInfo = std::function<void(TObject* Sender, int ErrorCode, const std::string& ErrorInfo)>;
+using TWebCopyConnectError = std::function<void(TObject* Sender)>;
+using TWebCopyURLNotFound = std::function<void(TObject* Sender, const std::string& url)>;
+using TWebCopyMultiFTPFileDone = std::function<void(TObject* Sender, const std::string& Filename)>;
+using TWebRemoveFileDone = std::function<void(TObject* Sender, int idx)>;
+using TWebRemoveFileFailed = std::function<void(TObject* Sender, int idx)>;
+
+class TWebCopy : public TComponent {
+public:
+    explicit TWebCopy(TComponent* owner);
+    ~TWebCopy() override;
+
+    // Runs every active job and returns when the run has ended. User-interface thread only.
+    void Execute();
+
+    // --- published properties
+    TWebCopyItems Items{this};
+    std::string Agent = "WebCopy";
+    std::string Proxy;
+    std::string ProxyUserID;
+    std::string ProxyPassword;
+    bool FTPPassive = false;
+    bool HTTPKeepAliveAuthentication = false;
+    bool CreateUniqueFilenames = false;
+    std::string Version() const;                 // "2.1.0.0"
+    void SetVersion(const std::string&) {}       // fixed information: writes are ignored
+
+    bool ShowDialog = true;
+    bool ShowDialogOnTop = true;
+    bool AlwaysOnTop = false;
+    bool ShowFileName = true;
+    bool ShowServer = true;
+    bool ShowTime = false;
+    bool ShowElapsedTime = false;
+    bool ShowCompletion = false;
+    bool ShowOpenFile = false;
+    bool ShowOpenFolder = false;
+    bool DlgShowCancel = true;
+    bool DlgShowCloseBtn = false;
+
+    std::string DlgCaption = "Downloading";
+    std::string DlgDwnload = "Downloading";
+    std::string DlgCopying = "Copying";
+    std::string DlgUpload = "Uploading";
+    std::string DlgCompleted = "completed";
+    std::string DlgCancel = "Cancel";
+    std::string DlgClose = "Close";
+    std::string DlgOpenFile = "Open file";
+    std::string DlgOpenFolder = "Open folder";
+    std::string DlgFileLabel = "File :";
+    std::string DlgFileOfLabel = "of";
+    std::string DlgFromServerLabel = "from";
+    std::string DlgToServerLabel = "to";
+    std::string DlgProgressLabel = "Progress :";
+    std::string DlgRateLabel = "Transfer rate :";
+    std::string DlgTimeLabel = "Estimated time left :";
+    std::string DlgElapsedTimeLabel = "Elapsed time :";
+
+    TWebCopyBeforeDialogShow OnBeforeDialogShow;
+    TWebCopyFileStart OnFileStart;
+    TWebCopyFileDone OnFileDone;
+    TWebCopyThreadDone OnCopyDone;
+    TWebCopyCancel OnCopyCancel;
+    TWebCopyProgress OnCopyProgress;
+    TWebCopyOverwrite OnCopyOverWrite;
+    TWebCopyFileDateCheck OnFileDateCheck;
+    TWebCopyNoNewFile OnNoNewFileFound;
+    TWebCopyError OnError;
+    TWebCopyErrorInfo OnErrorInfo;
+    TWebCopyConnectError OnConnectError;
+    TWebCopyURLNotFound OnURLNotFound;
+    TWebCopyMultiFTPFileDone OnMultiFTPFileDone;
+    TWebRemoveFileDone OnRemovedFile;
+    TWebRemoveFileFailed OnRemovedFileFailed;
+
+    // --- run state shared by the driver, the dialog and the operations
+    int32_t CurrentFileNumber = 0;
+    bool Cancelled = false;
+    TForm* ProgressDialog = nullptr;
+    std::string LastTargetFile;
+    std::string LastTargetDir;
+    platform::HINTERNET Session = nullptr;
+    bool ThreadDone = false;
+    bool RunFinished = false;
+    platform::HINTERNET CachedFtpConnection = nullptr;
+    std::string CachedFtpKey;
+    std::string LastRemoteDir;
+
+    // The dialog's controls (valid while ProgressDialog is alive; owned by it).
+    TProgressBar* ProgressBar = nullptr;
+    TLabel* FileLine = nullptr;
+    TLabel* ProgressLine = nullptr;
+    TLabel* RateLine = nullptr;
+    TLabel* TimeLeftLine = nullptr;
+    TLabel* ElapsedLine = nullptr;
+    TButton* CancelButton = nullptr;
+    TButton* OpenFileButton = nullptr;
+    TButton* OpenFolderButton = nullptr;
+    TAnimate* Animation = nullptr;
+
+    // --- run driver
+    void RunItems();
+    int NetworkItemCount() const;
+
+    // --- progress dialog
+    void BuildProgressDialog();
+    void SetFileLine(const std::string& fileName, const std::string& serverWord,
+                     const std::string& serverText, bool serverPart);
+    void UpdateProgress(uint32_t done, uint32_t total, const std::string& operationWord,
+                        uint32_t startTick);
+    void CancelClick(TObject* Sender);
+    void OpenFileClick(TObject* Sender);
+    void OpenFolderClick(TObject* Sender);
+    void DialogCloseQuery(TObject* Sender, bool& CanClose);
+    void DestroyProgressDialog();
+
+    // --- error reporting: OnError, then OnErrorInfo (text built only when assigned)
+    void ReportError(int code, const std::function<std::string()>& text);
+
+    // --- operations, one per protocol
+    bool HttpDownload(int idx, const std::string& URL, const std::string& TargetDir,
+                      const std::string& TargetFilename, bool CopyNewerOnly, TDateTime& FileDate,
+                      bool& NoNewerFile, TWebCopyAuthentication Authenticate,
+                      std::string UserID, std::string Password);
+    bool HttpUpload(const std::string& URL, const std::string& TargetDir,
+                    const std::string& TargetFilename, TWebCopyHTTPCommand HTTPCommand);
+    bool FileCopy(int idx, const std::string& UserID, const std::string& Password,
+                  const std::string& Host, int32_t Port, const std::string& URL,
+                  const std::string& TargetDir, const std::string& TargetFilename,
+                  bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile);
+    bool FtpDownload(int idx, const std::string& UserID, const std::string& Password,
+                     const std::string& Host, int32_t Port, const std::string& URL,
+                     const std::string& TargetDir, const std::string& TargetFilename,
+                     bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
+                     bool KeepConnection, bool UpdateFileLabel);
+    bool FtpUpload(int idx, const std::string& UserID, const std::string& Password,
+                   const std::string& Host, int32_t Port, const std::string& URL,
+                   const std::string& TargetDir, const std::string& TargetFilename,
+                   bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
+                   bool KeepConnection);
+    bool MultiFtpDownload(int idx, const std::string& UserID, const std::string& Password,
+                          const std::string& Host, int32_t Port, const std::string& URL,
+                          const std::string& TargetDir, const std::string& TargetFilename,
+                          bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
+                          bool KeepConnection);
+    bool MultiFtpUpload(int idx, const std::string& UserID, const std::string& Password,
+                        const std::string& Host, int32_t Port, const std::string& URL,
+                        const std::string& TargetDir, const std::string& TargetFilename,
+                        bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
+                        bool KeepConnection);
+    bool FtpRemove(int idx, const std::string& UserID, const std::string& Password,
+                   const std::string& Host, int32_t Port, const std::string& URL,
+                   const std::string& TargetDir, const std::string& TargetFilename,
+                   bool KeepConnection);
+    bool FtpListing(int idx, const std::string& UserID, const std::string& Password,
+                    const std::string& Host, int32_t Port, const std::string& URL,
+                    const std::string& TargetDir, const std::string& TargetFilename,
+                    bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
+                    bool KeepConnection);
+};
