@@ -1,0 +1,17 @@
+// Program entry of the launcher.
+#include <exception>
+
+#include "framework/Application.h"
+#include "launcher/uStarter.h"
+
+int main() {
+    Application = new TApplication;
+    try {
+        Application->Initialize();
+        Application->CreateForm(Form1);
+    } catch (const std::exception& e) {
+        return ReportUnhandledException(e);
+    }
+    Application->Run();
+    return 0;
+}

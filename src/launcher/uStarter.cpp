@@ -1,0 +1,316 @@
+#include "launcher/uStarter.h"
+
+#include <memory>
+
+#include "components/PBSystem.h"
+#include "components/StFileOp.h"
+#include "components/WinXP.h"
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "framework/Strings.h"
+#include "platform/Platform.h"
+#include "webcopy/WebCopy.h"
+
+#ifndef UPDATE_BASE_URL
+#define UPDATE_BASE_URL "http://127.0.0.1:8642/"
+#endif
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// The launcher's own texts (Windows-1252).
+constexpr const char* kChecking = "Versionkontroll...";
+constexpr const char* kFetching = "H\xe4mtar uppdatering";
+constexpr const char* kStarting = "Startar ...";
+constexpr const char* kProgramRunning =
+    "Programmet troligen redan ig\xe5ng, vg st\xe4ng det och f\xf6rs\xf6k igen";
+constexpr const char* kProgramMissing = "N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren ";
+constexpr const char* kMissingSuffix = " saknas";
+constexpr const char* kAlreadyStarted = "Ett program \xe4r redan startat. St\xe4ng och f\xf6rs\xf6k igen.";
+constexpr const char* kDefaultStamp = "2001-01-01 00:00:00";
+constexpr unsigned kShowMinimized = 2;  // SW_SHOWMINIMIZED
+
+std::string FileNameOf(const std::string& path) {
+    const auto cut = path.find_last_of("\\:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The whole file; a file that cannot be opened raises the framework's open error.
+std::string ReadWholeFile(const std::string& path) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
+    if (!file) throw EFOpenError(Format(rtl_messages::FOpenError, path.c_str()));
+    std::string bytes;
+    char buf[4096];
+    for (;;) {
+        uint32_t got = 0;
+        if (!file->Read(buf, sizeof buf, got)) throw EInOutError(30, "Stream read error");
+        if (got == 0) break;
+        bytes.append(buf, got);
+    }
+    file->Close();
+    return bytes;
+}
+
+std::string ReadStamp(const std::string& path) { return FirstLine(ReadWholeFile(path)); }
+
+}  // namespace
+
+const char* UpdateBaseUrl() { return UPDATE_BASE_URL; }
+
+std::string FirstLine(const std::string& bytes) {
+    TStringList lines;
+    lines.SetText(bytes);
+    // A file without a first line (empty, or starting with a zero byte) gives the empty stamp.
+    return lines.Count() > 0 ? lines[0] : std::string();
+}
+
+bool StampIsNewer(const std::string& server, const std::string& local) {
+    const size_t n = std::min(server.size(), local.size());
+    for (size_t i = 0; i < n; ++i) {
+        const auto s = static_cast<unsigned char>(server[i]);
+        const auto l = static_cast<unsigned char>(local[i]);
+        if (s != l) return s > l;
+    }
+    return server.size() > local.size();
+}
+
+std::string StartCommand(const std::string& program, const std::string& argumentText) {
+    // Unquoted, "C:\Documents and Settings\x\..." would let WinExec start "C:\Documents.exe".
+    const bool quote = program.find(' ') != std::string::npos;
+    return (quote ? "\"" + program + "\"" : program) + " " + argumentText;
+}
+
+std::string ArgumentText() {
+    std::string text;
+    for (int i = 1; i <= platform::ParamCount(); ++i) text += platform::ParamStr(i) + " ";
+    return text;
+}
+
+void ForceFolder(const std::string& path) {
+    if (path.empty()) return;
+    std::string p = path;
+    if (p.back() == '\\') p.pop_back();
+    if (p.size() < 3 || platform::Fs().DirectoryExists(p)) return;
+    const auto cut = p.find_last_of("\\:");
+    const std::string parent = cut == std::string::npos ? std::string() : p.substr(0, cut + 1);
+    if (parent == p) return;
+    ForceFolder(parent);
+    platform::Fs().CreateDirectory(p);
+}
+
+StarterNames MakeStarterNames(const std::string& programPath, const std::string& appData,
+                              const std::string& baseUrl) {
+    StarterNames n;
+    const std::string file = FileNameOf(programPath);
+    const auto dot = file.rfind('.');
+    n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
+    n.folder = appData + "\\Brakven\\Applikationer\\";
+    n.localStamp = n.folder + n.baseName + ".dat";
+    n.serverStamp = n.folder + n.baseName + ".txt";
+    n.newProgram = n.folder + n.baseName + ".bin";
+    n.managed = n.folder + n.baseName + ".exe";
+    n.stampUrl = baseUrl + "managedfiles/" + n.baseName + ".txt";
+    n.programUrl = baseUrl + "managedfiles/" + n.baseName + ".bin";
+    return n;
+}
+
+TForm1::TForm1(TComponent* owner) : TForm(owner) {
+    Name = "Form1";
+    BorderStyle = bsNone;
+    BorderIcons = 0;
+    SetCaption(" ");
+    SetLeft(96);
+    SetTop(650);
+    SetClientSize(288, 61);
+    Position = poScreenCenter;
+    AlphaBlend = true;
+    AlphaBlendValue = 200;
+    Color = clWhite;
+    PixelsPerInch = 96;
+    TextHeight = 13;
+    OldCreateOrder = true;
+    OnPaint = [this](TObject* s) { FormPaint(s); };
+
+    Label1 = new TLabel(this);
+    Label1->Name = "Label1";
+    Label1->SetParent(this);
+    Label1->ParentFont = false;
+    TFont labelFont;
+    labelFont.Name = "Trebuchet MS";
+    labelFont.Height = -19;
+    labelFont.Color = 12615680;  // 0x00C08000: red 0, green 128, blue 192
+    labelFont.Charset = DEFAULT_CHARSET;
+    Label1->SetFont(labelFont);
+    Label1->SetCaption(kChecking);
+    Label1->SetBounds(69, 10, 149, 24);
+
+    stRen = new TStFileOperation(this);
+    stRen->Name = "stRen";
+    stRen->ConfirmFiles = false;
+    stRen->Options = foAllowUndo | foFilesOnly | foNoConfirmation;
+    stRen->SimpleText = "Ny version h\xe4mtas";
+
+    WinXP1 = new TWinXP(this);
+    WinXP1->Name = "WinXP1";
+
+    PBSystemPath1 = new TPBSystemPath(this);
+    PBSystemPath1->Name = "PBSystemPath1";
+
+    Timer1 = new TTimer(this);
+    Timer1->Name = "Timer1";
+    Timer1->SetEnabled(false);
+    Timer1->SetInterval(1);
+    Timer1->OnTimer = [this](TObject* s) { Timer1Timer(s); };
+
+    WebCopy1 = new TWebCopy(this);
+    WebCopy1->Name = "WebCopy1";
+    WebCopy1->Agent = "WebCopy";
+    WebCopy1->DlgCancel = "Cancel";
+    WebCopy1->DlgCaption = "Downloading ...";
+    WebCopy1->DlgCompleted = "completed";
+    WebCopy1->DlgClose = "Close";
+    WebCopy1->DlgFileLabel = "File :";
+    WebCopy1->DlgFileOfLabel = "of";
+    WebCopy1->DlgFromServerLabel = "from";
+    WebCopy1->DlgToServerLabel = "to";
+    WebCopy1->DlgProgressLabel = "Progress :";
+    WebCopy1->DlgRateLabel = "Transfer rate :";
+    WebCopy1->DlgTimeLabel = "Estimated time left :";
+    WebCopy1->DlgElapsedTimeLabel = "Elapsed time :";
+    WebCopy1->DlgCopying = "Copying";
+    WebCopy1->DlgDwnload = "Downloading";
+    WebCopy1->DlgUpload = "Uploading";
+    WebCopy1->DlgOpenFile = "Open file";
+    WebCopy1->DlgOpenFolder = "Open folder";
+    WebCopy1->FTPPassive = false;
+    TWebCopyItem* stored = WebCopy1->Items.Add();
+    stored->FTPPort = 21;
+    stored->HTTPCommand = hcPost;
+    stored->Protocol = wpHttp;
+    WebCopy1->ShowElapsedTime = true;
+    WebCopy1->SetVersion("2.1.0.0");
+}
+
+void TForm1::FormPaint(TObject*) {
+    if (Tag > 0) return;
+    Tag = 1;
+    Timer1->SetEnabled(true);
+}
+
+void TForm1::Timer1Timer(TObject*) {
+    Timer1->SetEnabled(false);
+    FormShow(this);
+}
+
+void TForm1::ProcessMessages(int times) {
+    for (int i = 0; i < times; ++i) Application->ProcessMessages();
+}
+
+void TForm1::Fetch(const std::string& folder, const std::string& url) {
+    WebCopy1->Items.Clear();
+    TWebCopyItem* item = WebCopy1->Items.Add();
+    item->TargetDir = folder;
+    item->URL = url;
+    WebCopy1->Execute();
+}
+
+// Puts the downloaded program in place of the installed one, all or nothing. The old program
+// is kept as a copy until the new one has its name, so a failed rename can put it back.
+// Returns true when the new program is installed. Sets `abort` when the old program could
+// not be removed (typically because it is running).
+bool TForm1::InstallNewProgram(const std::string& managed, const std::string& newProgram,
+                               bool& abort) {
+    auto& fs = platform::Fs();
+    const std::string backup = managed + ".old";
+    const bool hadProgram = fs.FileExists(managed);
+    abort = false;
+    try {
+        if (hadProgram) {
+            fs.DeleteFile(backup);
+            // Without a safe copy the old program must not be touched.
+            if (!fs.CopyFile(managed, backup, false)) return false;
+        }
+        fs.DeleteFile(managed);
+        platform::Sys().Sleep(100);
+        if (fs.FileExists(managed)) {
+            abort = true;
+            fs.DeleteFile(backup);
+            Application->ShowMessage(kProgramRunning);
+            Close();
+            Application->Terminate();
+            return false;
+        }
+    } catch (...) {
+        abort = true;
+    }
+    if (abort) {
+        // The old program may be gone already: bring it back from the copy.
+        if (hadProgram && !fs.FileExists(managed) && !fs.MoveFile(backup, managed))
+            fs.CopyFile(backup, managed, true);
+        return false;
+    }
+    if (fs.MoveFile(newProgram, managed)) {
+        if (hadProgram) fs.DeleteFile(backup);
+        return true;
+    }
+    if (hadProgram && !fs.MoveFile(backup, managed)) fs.CopyFile(backup, managed, true);
+    return false;
+}
+
+void TForm1::FormShow(TObject*) {
+    auto& fs = platform::Fs();
+    auto& sys = platform::Sys();
+    const StarterNames n =
+        MakeStarterNames(sys.ModuleFileName(), PBSystemPath1->AppData(), UpdateBaseUrl());
+
+    // Steps 1 to 5 are not guarded: an error here is shown by the application's error report
+    // and leaves the splash idle.
+    ForceFolder(n.folder);
+    const std::string localStamp =
+        fs.FileExists(n.localStamp) ? ReadStamp(n.localStamp) : kDefaultStamp;
+    Fetch(n.folder, n.stampUrl);
+    Application->ProcessMessages();
+    const std::string serverStamp =
+        fs.FileExists(n.serverStamp) ? ReadStamp(n.serverStamp) : localStamp;
+    const bool updateNeeded = StampIsNewer(serverStamp, localStamp);
+
+    bool abort = false;
+    bool recordStamp = true;
+    try {
+        if (updateNeeded) {
+            Label1->SetCaption(kFetching);
+            Application->ProcessMessages();
+            Repaint();
+            ProcessMessages(5);
+            Fetch(n.folder, n.programUrl);
+            ProcessMessages(5);
+            sys.Sleep(100);
+            // Without a complete new program the installed one stays, and the stamp is not
+            // recorded, so the next start tries the update again.
+            if (!fs.FileExists(n.newProgram) || !InstallNewProgram(n.managed, n.newProgram, abort))
+                recordStamp = false;
+        }
+        if (!abort) {
+            ProcessMessages(5);
+            if (fs.FileExists(n.managed)) {
+                sys.WinExec(StartCommand(n.managed, ArgumentText()), kShowMinimized);
+                Label1->SetCaption(kStarting);
+                if (recordStamp) {
+                    fs.DeleteFile(n.localStamp);
+                    fs.MoveFile(n.serverStamp, n.localStamp);
+                }
+            } else {
+                Application->ShowMessage(std::string(kProgramMissing) + "\r\n" + n.managed +
+                                         kMissingSuffix);
+            }
+            Application->ProcessMessages();
+            Repaint();
+            sys.Sleep(300);
+        }
+    } catch (...) {
+        Application->ShowMessage(kAlreadyStarted);
+    }
+    Close();
+    Application->Terminate();
+}

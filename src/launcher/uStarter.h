@@ -1,0 +1,70 @@
+#pragma once
+// The splash form and the update-and-start sequence: bring the managed program in the
+// application folder up to date from the update server, start it with the launcher's own
+// arguments, record the stamp of what is installed, and end.
+#include <string>
+
+#include "framework/Forms.h"
+
+class TStFileOperation;
+class TWinXP;
+class TPBSystemPath;
+class TWebCopy;
+
+class TForm1 : public TForm {
+public:
+    explicit TForm1(TComponent* owner);
+
+    TLabel* Label1;
+    TStFileOperation* stRen;
+    TWinXP* WinXP1;
+    TPBSystemPath* PBSystemPath1;
+    TTimer* Timer1;
+    TWebCopy* WebCopy1;
+
+    // The whole sequence; ends the application. Run once, from Timer1Timer.
+    void FormShow(TObject* Sender);
+    // First paint arms the one-shot timer; Tag marks that it has fired.
+    void FormPaint(TObject* Sender);
+    void Timer1Timer(TObject* Sender);
+
+private:
+    void Fetch(const std::string& folder, const std::string& url);
+    bool InstallNewProgram(const std::string& managed, const std::string& newProgram,
+                           bool& abort);
+    void ProcessMessages(int times);
+};
+
+extern TForm1* Form1;
+
+// The launcher's arguments, each followed by one blank ("" without arguments).
+std::string ArgumentText();
+// Creates the folder and its missing parents; failures are not reported.
+void ForceFolder(const std::string& path);
+
+// The names the sequence derives from the launcher's file name.
+struct StarterNames {
+    std::string baseName;     // file name without folder and last extension
+    std::string folder;       // AppData + "\Brakven\Applikationer\"
+    std::string localStamp;   // N.dat
+    std::string serverStamp;  // N.txt
+    std::string newProgram;   // N.bin
+    std::string managed;      // N.exe
+    std::string stampUrl;     // base URL + "managedfiles/N.txt"
+    std::string programUrl;   // ... N.bin
+};
+StarterNames MakeStarterNames(const std::string& programPath, const std::string& appData,
+                              const std::string& baseUrl);
+
+// First line of a stamp file's bytes: up to the first CR, LF or zero byte; empty when the
+// file has none.
+std::string FirstLine(const std::string& bytes);
+// True when `server` is greater than `local`, comparing bytes unsigned; a longer text that
+// begins with the other is greater.
+bool StampIsNewer(const std::string& server, const std::string& local);
+// The command WinExec receives: the program path (quoted when it holds a blank), a blank,
+// and the argument text.
+std::string StartCommand(const std::string& program, const std::string& argumentText);
+
+// The update server's base URL (a build setting).
+const char* UpdateBaseUrl();
