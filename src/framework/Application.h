@@ -53,6 +53,8 @@ public:
     // Forms released with TForm::Release are destroyed here, after the message that asked.
     void ReleaseForm(TForm* form);
     void DestroyReleasedForms();
+    // Called by a form's destructor: forgets it as released form and as main form.
+    void FormDestroying(TForm* form);
 
 private:
     TForm* mainForm_ = nullptr;
