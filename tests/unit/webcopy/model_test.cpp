@@ -91,21 +91,6 @@ TEST(WebCopy, VersionIsFixedAndIgnoresWrites) {
     EXPECT_EQ(wc.Version(), "2.1.0.0");
 }
 
-TEST(WebCopy, ConstructorDefaults) {
-    TWebCopy wc(nullptr);
-    EXPECT_EQ(wc.Agent, "WebCopy");
-    EXPECT_EQ(wc.Items.Count(), 0);
-    EXPECT_TRUE(wc.ShowDialog && wc.ShowDialogOnTop && wc.ShowFileName && wc.ShowServer &&
-                wc.DlgShowCancel);
-    EXPECT_FALSE(wc.DlgShowCloseBtn || wc.FTPPassive || wc.AlwaysOnTop || wc.ShowTime ||
-                 wc.ShowOpenFile || wc.CreateUniqueFilenames);
-    EXPECT_EQ(wc.DlgCaption, "Downloading");
-    EXPECT_EQ(wc.DlgTimeLabel, "Estimated time left :");
-    EXPECT_EQ(wc.ProgressDialog, nullptr);
-    EXPECT_EQ(wc.Session, nullptr);
-    EXPECT_TRUE(wc.CachedFtpKey.empty());
-}
-
 TEST(WebCopy, OwnerDestroysTheComponent) {
     auto* owner = new TComponent(nullptr);
     auto* wc = new TWebCopy(owner);
