@@ -147,9 +147,10 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
     stRen = new TStFileOperation(this);
     stRen->Name = "stRen";
-    stRen->ConfirmFiles = false;
-    stRen->Options = foAllowUndo | foFilesOnly | foNoConfirmation;
-    stRen->SimpleText = "Ny version h\xe4mtas";
+    stRen->SetConfirmFiles(false);
+    stRen->SetOptions(FileOpOption(foAllowUndo) | FileOpOption(foFilesOnly) |
+                      FileOpOption(foNoConfirmation));
+    stRen->SetSimpleText("Ny version h\xe4mtas");
 
     WinXP1 = new TWinXP(this);
     WinXP1->Name = "WinXP1";

@@ -1,0 +1,54 @@
+// Names, stamps and commands the sequence derives.
+#include <gtest/gtest.h>
+
+#include "launcher/uStarter.h"
+
+namespace {
+
+TEST(StarterNames, DeriveEverythingFromTheLauncherFileName) {
+    const StarterNames n = MakeStarterNames("C:\\x\\a.b.exe", "C:\\AD", "http://h/u/");
+    EXPECT_EQ(n.baseName, "a.b");
+    EXPECT_EQ(n.folder, "C:\\AD\\Brakven\\Applikationer\\");
+    EXPECT_EQ(n.localStamp, "C:\\AD\\Brakven\\Applikationer\\a.b.dat");
+    EXPECT_EQ(n.serverStamp, "C:\\AD\\Brakven\\Applikationer\\a.b.txt");
+    EXPECT_EQ(n.newProgram, "C:\\AD\\Brakven\\Applikationer\\a.b.bin");
+    EXPECT_EQ(n.managed, "C:\\AD\\Brakven\\Applikationer\\a.b.exe");
+    EXPECT_EQ(n.stampUrl, "http://h/u/managedfiles/a.b.txt");
+    EXPECT_EQ(n.programUrl, "http://h/u/managedfiles/a.b.bin");
+
+    EXPECT_EQ(MakeStarterNames("C:\\x\\noext", "", "u/").baseName, "noext");
+    EXPECT_EQ(MakeStarterNames("C:\\x\\k.exe", "", "u/").folder, "\\Brakven\\Applikationer\\");
+}
+
+TEST(Stamps, FirstLineStopsAtTheFirstBreakOrZeroByte) {
+    EXPECT_EQ(FirstLine("2013-07-18 09:00:00\r\nrest"), "2013-07-18 09:00:00");
+    EXPECT_EQ(FirstLine("a\rb"), "a");
+    EXPECT_EQ(FirstLine("a\nb"), "a");
+    EXPECT_EQ(FirstLine(std::string("a\0b", 3)), "a");
+    EXPECT_EQ(FirstLine(""), "");
+    EXPECT_EQ(FirstLine(std::string("\0x", 2)), "");
+    EXPECT_EQ(FirstLine("\r\nsecond"), "");
+}
+
+TEST(Stamps, ComparedAsUnsignedBytesLongerWins) {
+    struct Case { const char* server; const char* local; bool newer; };
+    const Case cases[] = {
+        {"2013-07-18 10:00:00", "2013-07-18 09:00:00", true},
+        {"2013-07-18 09:00:00", "2013-07-18 10:00:00", false},
+        {"2013-07-18 10:00:00", "2013-07-18 10:00:00", false},
+        {"2013-07-18 10:00:00 ", "2013-07-18 10:00:00", true},
+        {"", "2001-01-01 00:00:00", false},
+        {"x", "", true},
+        {"", "", false},
+        {"\xe5", "z", true},  // bytes above 127 compare unsigned
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(StampIsNewer(c.server, c.local), c.newer) << c.server << " vs " << c.local;
+}
+
+TEST(StartCommand, QuotesOnlyPathsWithBlanks) {
+    EXPECT_EQ(StartCommand("C:\\A B\\k.exe", "/x "), "\"C:\\A B\\k.exe\" /x ");
+    EXPECT_EQ(StartCommand("C:\\AB\\k.exe", ""), "C:\\AB\\k.exe ");
+}
+
+}  // namespace
