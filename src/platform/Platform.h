@@ -45,6 +45,10 @@ public:
     virtual bool MoveFile(const std::string& from, const std::string& to) = 0;  // `to` must not exist
     virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
     virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;  // null on failure
+    // FindFirstFileA/FindNextFileA over `mask` (a folder and a last part with '*' and '?'),
+    // entries of every attribute, "." and ".." included as the file system lists them, in
+    // its order. False (last error set) when nothing matches.
+    virtual bool FindFiles(const std::string& mask, std::vector<FindData>& found) = 0;
     virtual bool FileTimeToLocalFileTime(const FileTime& in, FileTime& out) = 0;
     virtual bool FileTimeToSystemTime(const FileTime& in, SystemTime& out) = 0;
 };

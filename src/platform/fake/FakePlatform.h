@@ -1,0 +1,354 @@
+#pragma once
+// Test doubles for the platform services: one in-memory Windows-like machine with a file
+// system, a registry, process services, a scripted HTTP server and small FTP servers.
+//
+// The helpers below (WriteFile, SetHttp, ...) set the scene: they are not counted and never
+// fail. Every call through the service interfaces is counted (except GetTickCount,
+// GetLastError and SetLastError), so a torture test can run a scenario once, read
+// CallCount(), and then rerun it with FailCall(n) for every n. An injected failure looks
+// like the Win32 failure of that call: false / null / INVALID / -1 / an error code, with
+// the last error set. Calls without a failure result in Win32 or in the interface
+// (CommandLine, Sleep, GetLocalTime, CloseKey, ShellOpen) are counted, but an injected
+// failure changes nothing there. File.Close and InternetCloseHandle release the handle
+// even when they report a failure.
+//
+// Single-threaded: use the services from one thread at a time. File objects and network
+// handles must not outlive the platform.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace platform::fake {
+
+// Win32 error codes the doubles report.
+inline constexpr uint32_t kErrFileNotFound = 2;
+inline constexpr uint32_t kErrPathNotFound = 3;
+inline constexpr uint32_t kErrAccessDenied = 5;
+inline constexpr uint32_t kErrInvalidHandle = 6;
+inline constexpr uint32_t kErrNoMoreFiles = 18;
+inline constexpr uint32_t kErrSharingViolation = 32;
+inline constexpr uint32_t kErrFileExists = 80;
+inline constexpr uint32_t kErrInvalidParameter = 87;
+inline constexpr uint32_t kErrDiskFull = 112;
+inline constexpr uint32_t kErrInvalidName = 123;
+inline constexpr uint32_t kErrAlreadyExists = 183;
+inline constexpr uint32_t kErrEnvVarNotFound = 203;
+inline constexpr uint32_t kErrResourceDataNotFound = 1812;
+inline constexpr uint32_t kErrInternetTimeout = 12002;
+inline constexpr uint32_t kErrInternetNameNotResolved = 12007;
+inline constexpr uint32_t kErrInternetLoginFailure = 12015;
+inline constexpr uint32_t kErrInternetIncorrectHandleState = 12019;
+inline constexpr uint32_t kErrInternetExtendedError = 12003;
+inline constexpr uint32_t kErrInternetCannotConnect = 12029;
+inline constexpr uint32_t kErrInternetConnectionAborted = 12030;
+inline constexpr uint32_t kErrFtpTransferInProgress = 12110;
+inline constexpr uint32_t kErrHttpHeaderNotFound = 12150;
+
+// File times (UTC, 100 ns since 1601).
+FileTime MakeFileTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                      int millisecond = 0);
+bool ToFileTime(const SystemTime& st, FileTime& out);    // false for invalid fields
+bool ToSystemTime(const FileTime& ft, SystemTime& out);  // false above 0x7FFF...
+SystemTime MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0,
+                          int second = 0, int millisecond = 0);  // day of week filled in
+
+// A scripted answer of the HTTP server.
+struct HttpResponse {
+    uint32_t status = 200;
+    std::string body;
+    bool hasContentLength = true;             // false: no Content-Length header
+    std::optional<uint32_t> contentLength;    // announced value; the body's size when unset
+    std::optional<SystemTime> lastModified;   // absent when unset
+    // Reads deliver this many body bytes, then fail with failReadError (every later read too).
+    std::optional<uint64_t> failReadAfter;
+    uint32_t failReadError = kErrInternetConnectionAborted;
+    // Called at the start of every InternetReadFile with the body bytes delivered so far.
+    std::function<void(uint64_t delivered)> onRead;
+};
+
+// What InternetOpenUrl received.
+struct HttpRequest {
+    std::string url;
+    std::string headers;  // the extra header text (length -1 means zero-terminated)
+    uint32_t flags = 0;
+};
+
+// An HTTP upload: InternetConnect + HttpOpenRequest + HttpSendRequestEx + writes.
+struct HttpUpload {
+    std::string server;
+    uint16_t port = 0;
+    std::string verb;
+    std::string object;
+    uint32_t openFlags = 0;      // HttpOpenRequest flags
+    uint32_t totalLength = 0;    // announced by HttpSendRequestEx
+    uint32_t sendFlags = 0;
+    bool sent = false;           // HttpSendRequestEx succeeded
+    bool ended = false;          // HttpEndRequest succeeded
+    std::string body;
+    std::vector<uint32_t> writeSizes;  // every InternetWriteFile size, 0 included
+};
+
+struct SessionOpen {  // InternetOpen
+    std::string agent;
+    uint32_t accessType = 0;
+    std::optional<std::string> proxy;
+    std::optional<std::string> bypass;
+    uint32_t flags = 0;
+};
+
+struct ConnectCall {  // InternetConnect
+    std::string server;
+    uint16_t port = 0;
+    std::optional<std::string> user;      // unset when null was passed
+    std::optional<std::string> password;  // unset when null was passed
+    uint32_t service = 0;
+    uint32_t flags = 0;
+    bool succeeded = false;
+};
+
+struct WinExecCall {
+    std::string cmdLine;
+    unsigned show = 0;
+};
+
+struct WNetAddCall {
+    std::string remoteName;
+    std::string password;
+    std::string userName;
+};
+
+// Version resource of one file: sub-block ("\", "\VarFileInfo\Translation",
+// "\StringFileInfo\041D04E4\FileVersion", ...) -> the value's bytes as VerQueryValue gives
+// them (texts without their zero). Look-ups ignore case and a leading backslash.
+struct VersionInfo {
+    std::map<std::string, std::string> blocks;
+};
+// The 52 bytes of a VS_FIXEDFILEINFO.
+std::string FixedFileInfoBytes(uint32_t fileVersionMS, uint32_t fileVersionLS,
+                               uint32_t productVersionMS, uint32_t productVersionLS,
+                               uint32_t fileOS = 0x40004);
+// A typical resource: translation (language, code page), the fixed block with the numbers
+// of the version texts (a.b.c.d, where they parse), FileVersion and ProductVersion.
+// Empty texts are left out.
+VersionInfo MakeVersionInfo(const std::string& fileVersion, const std::string& productVersion,
+                            uint16_t language = 0x041D, uint16_t codePage = 0x04E4);
+
+class FakePlatform : public Files, public Registry, public System, public Network {
+public:
+    FakePlatform();
+    ~FakePlatform() override;
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+
+    void Install();          // as all four services
+    static void Uninstall(); // no services installed
+
+    // ---- Failure injection and call counting
+    void FailCall(uint64_t n);  // the n-th counted call (1-based) fails, once
+    // The occurrence-th counted call named `name` from now on fails, once ("DeleteFile",
+    // "File.Write", "InternetReadFile", ...; the names of CallLog()).
+    void FailNextCall(const std::string& name, int occurrence = 1);
+    uint64_t CallCount() const;
+    // "Name detail" per counted call, e.g. "DeleteFile C:\a.txt"; a "!" marks injected failures.
+    const std::vector<std::string>& CallLog() const;
+    void ResetCalls();  // counter and log back to zero; pending failures dropped
+
+    // ---- Local file system. Paths are case-insensitive, "\" or "/" separated, drives
+    // ("C:") and UNC shares ("\\srv\share") are roots; C: exists, the current folder is C:\.
+    void AddRoot(const std::string& root);
+    void SetCurrentDirectory(const std::string& path);
+    void MakeDirectory(const std::string& path);                        // with parents and root
+    void WriteFile(const std::string& path, const std::string& bytes);  // with parents and root
+    std::optional<std::string> ReadFile(const std::string& path) const;
+    bool Exists(const std::string& path) const;  // file or folder
+    bool IsDirectory(const std::string& path) const;
+    void Remove(const std::string& path);  // file or folder with its contents
+    // Names (as created) of the entries of a folder, in the file system's order.
+    std::vector<std::string> ListFolder(const std::string& path) const;
+    // A locked file behaves like a running program: DeleteFile fails with 5, opening it for
+    // writing fails with 32; reading, copying it and renaming it work.
+    void Lock(const std::string& path, bool locked = true);
+    void SetLastWriteTime(const std::string& path, const FileTime& t);
+    std::optional<FileTime> LastWriteTime(const std::string& path) const;
+    void SetAttributes(const std::string& path, uint32_t attributes);  // the folder bit is kept
+    void SetNow(const FileTime& t);                // time stamped on created and written files
+    void SetTimeZoneBias(int minutes);             // FileTimeToLocalFileTime adds it
+    int OpenFileCount() const;
+
+    // ---- Registry
+    void AddRegKey(RegRoot root, const std::string& key);
+    void SetRegValue(RegRoot root, const std::string& key, const std::string& name, uint32_t type,
+                     const std::string& data);
+    // Stores the text with its terminating zero, as the registry holds it.
+    void SetRegString(RegRoot root, const std::string& key, const std::string& name,
+                      const std::string& text, uint32_t type = REG_SZ_);
+    void SetRegKeyUnopenable(RegRoot root, const std::string& key);
+    void SetRegValueUnreadable(RegRoot root, const std::string& key, const std::string& name,
+                               long code = 5);
+    int OpenKeyCount() const;
+
+    // ---- Process and system
+    void SetEnv(const std::string& name, const std::string& value);
+    void UnsetEnv(const std::string& name);
+    void SetWindowsDirectory(const std::string& path);
+    void SetSystemDirectory(const std::string& path);
+    void SetTempPath(const std::string& path);
+    void SetModuleFileName(const std::string& path);
+    void SetCommandLine(const std::string& cmdLine);
+    void SetWinExecResult(uint32_t result);  // 33 unless set
+    const std::vector<WinExecCall>& WinExecCalls() const;
+    uint64_t TotalSleptMs() const;
+    const std::vector<uint32_t>& Sleeps() const;
+    void SetTicks(uint32_t ticks);
+    void AdvanceTicks(uint32_t ms);
+    void SetTickStep(uint32_t ms);  // added after every GetTickCount; 10 unless set
+    uint32_t Ticks() const;
+    void SetLocalTime(const SystemTime& t);
+    uint32_t LastError() const;
+    void SetVersionInfo(const std::string& path, const VersionInfo& info);
+    void SetVersionInfoError(const std::string& path, uint32_t lastError);  // size 0, this error
+    const std::vector<std::string>& ShellOpenCalls() const;
+    void SetWNetAddResult(uint32_t code);
+    void SetWNetCancelResult(uint32_t code);
+    const std::vector<WNetAddCall>& WNetAddCalls() const;
+    const std::vector<std::string>& WNetCancelCalls() const;
+
+    // ---- HTTP server. URLs are matched exactly; an unknown URL cannot be opened (12007).
+    void SetHttp(const std::string& url, const HttpResponse& response);
+    void SetHttpHandler(const std::string& url,
+                        std::function<HttpResponse(const HttpRequest&)> handler);
+    void SetHttpFailure(const std::string& url, uint32_t error);  // InternetOpenUrl fails
+    void AddHttpHost(const std::string& server);  // accepts uploads (hosts of SetHttp do too)
+    const std::vector<HttpRequest>& HttpRequests() const;
+    const std::vector<HttpUpload>& HttpUploads() const;
+    const std::vector<SessionOpen>& SessionOpens() const;
+    const std::vector<ConnectCall>& ConnectCalls() const;
+
+    // ---- FTP servers: absolute "/" paths, case-sensitive names.
+    // Empty user: anonymous logins and any user are accepted.
+    void AddFtpServer(const std::string& host, const std::string& user = "",
+                      const std::string& password = "", const std::string& loginDir = "/");
+    void FtpMakeDirectory(const std::string& host, const std::string& path);  // with parents
+    void FtpWriteFile(const std::string& host, const std::string& path, const std::string& bytes,
+                      const FileTime& time = MakeFileTime(2024, 1, 2, 3, 4, 5));
+    std::optional<std::string> FtpReadFile(const std::string& host, const std::string& path) const;
+    bool FtpExists(const std::string& host, const std::string& path) const;
+    // Wine's FtpGetFileSize answers 0 for every file; true makes the double do the same.
+    void SetFtpFileSizeAlwaysZero(bool zero);
+
+    // Called at the start of every FTP read or write and every HTTP upload write, with the
+    // bytes moved through that handle so far.
+    void SetTransferHook(std::function<void(uint64_t moved)> hook);
+    void SetMessageText(uint32_t code, const std::string& text);  // for FormatMessage
+    int OpenHandleCount() const;     // network handles opened and not closed
+    int InvalidHandleUses() const;   // calls that got a closed or unknown (non-null) handle
+
+    // ---- Files
+    uint32_t GetFileAttributes(const std::string& path) override;
+    bool FileExists(const std::string& path) override;
+    bool DirectoryExists(const std::string& path) override;
+    bool CreateDirectory(const std::string& path) override;
+    bool DeleteFile(const std::string& path) override;
+    bool MoveFile(const std::string& from, const std::string& to) override;
+    bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override;
+    std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
+    bool FindFiles(const std::string& mask, std::vector<FindData>& found) override;
+    bool FileTimeToLocalFileTime(const FileTime& in, FileTime& out) override;
+    bool FileTimeToSystemTime(const FileTime& in, SystemTime& out) override;
+
+    // ---- Registry
+    void* OpenKeyRead(RegRoot root, const std::string& subKey) override;
+    long QueryValue(void* key, const std::string& name, uint32_t& type, std::string& data) override;
+    void CloseKey(void* key) override;
+
+    // ---- System
+    uint32_t GetEnvironmentVariable(const std::string& name, char* buf, uint32_t size) override;
+    std::string GetWindowsDirectory() override;
+    std::string GetSystemDirectory() override;
+    std::string GetTempPath() override;
+    std::string ModuleFileName() override;
+    std::string CommandLine() override;
+    uint32_t WinExec(const std::string& cmdLine, unsigned show) override;
+    void Sleep(uint32_t ms) override;
+    uint32_t GetTickCount() override;
+    uint32_t GetLastError() override;
+    void SetLastError(uint32_t code) override;
+    SystemTime GetLocalTime() override;
+    uint32_t GetFileVersionInfoSize(const std::string& path) override;
+    bool GetFileVersionInfo(const std::string& path, std::vector<uint8_t>& data) override;
+    bool VerQueryValue(const std::vector<uint8_t>& data, const std::string& subBlock,
+                       std::string& value) override;
+    void ShellOpen(const std::string& path) override;
+    uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
+                                const std::string& userName) override;
+    uint32_t WNetCancelConnection2(const std::string& name) override;
+
+    // ---- Network
+    HINTERNET InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
+                           const char* bypass, uint32_t flags) override;
+    bool InternetCloseHandle(HINTERNET h) override;
+    HINTERNET InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
+                              uint32_t headersLength, uint32_t flags, uintptr_t context) override;
+    bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
+                       uint32_t* index) override;
+    bool InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) override;
+    HINTERNET InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+                              const char* user, const char* password, uint32_t service,
+                              uint32_t flags, uintptr_t context) override;
+    HINTERNET HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
+                              uint32_t flags, uintptr_t context) override;
+    bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override;
+    bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
+                           uint32_t* written) override;
+    bool HttpEndRequest(HINTERNET request) override;
+    bool FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) override;
+    bool FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) override;
+    bool FtpCreateDirectory(HINTERNET connect, const std::string& dir) override;
+    HINTERNET FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
+                               uint32_t flags, uintptr_t context) override;
+    bool InternetFindNextFile(HINTERNET find, FindData& data) override;
+    uint32_t FtpGetFileSize(HINTERNET file, uint32_t* high) override;
+    HINTERNET FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+                          uint32_t flags, uintptr_t context) override;
+    bool FtpDeleteFile(HINTERNET connect, const std::string& name) override;
+    bool FormatMessage(uint32_t code, std::string& text) override;
+
+    // Internal: counts a call; true when it must fail (the last error is then `error`).
+    bool Fails(const char* name, const std::string& detail, uint32_t error);
+
+    struct FsState;
+    struct RegState;
+    struct SysState;
+    struct NetState;
+
+private:
+    template <class T>
+    T Failed(uint32_t code, T result) {
+        lastError_ = code;
+        return result;
+    }
+
+    struct Calls;
+    std::unique_ptr<Calls> calls_;
+    std::unique_ptr<FsState> fs_;
+    std::unique_ptr<RegState> reg_;
+    std::unique_ptr<SysState> sys_;
+    std::unique_ptr<NetState> net_;
+    uint32_t lastError_ = 0;
+};
+
+// A FakePlatform installed for the lifetime of the object (one per test).
+class ScopedFakePlatform : public FakePlatform {
+public:
+    ScopedFakePlatform() { Install(); }
+    ~ScopedFakePlatform() override { Uninstall(); }
+};
+
+}  // namespace platform::fake

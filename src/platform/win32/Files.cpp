@@ -1,0 +1,199 @@
+// Local files through the ANSI file functions.
+#include <cstring>
+
+#include "platform/win32/Defaults.h"
+#include "platform/win32/Win.h"
+
+namespace platform::win32 {
+namespace {
+
+// Writes are gathered into 64 KiB before they reach the file (small WriteFile calls are
+// costly under Wine). Any other operation flushes first; a failed flush fails that
+// operation, Close included.
+class Win32File final : public File {
+public:
+    explicit Win32File(HANDLE h) : h_(h) {}
+    ~Win32File() override {
+        if (h_ == INVALID_HANDLE_VALUE) return;
+        Flush();
+        ::CloseHandle(h_);
+    }
+    Win32File(const Win32File&) = delete;
+    Win32File& operator=(const Win32File&) = delete;
+
+    bool Read(void* buf, uint32_t size, uint32_t& got) override {
+        got = 0;
+        if (!Flush()) return false;
+        DWORD n = 0;
+        const BOOL ok = ::ReadFile(h_, buf, size, &n, nullptr);
+        got = n;
+        return ok != FALSE;
+    }
+    bool Write(const void* buf, uint32_t size, uint32_t& written) override {
+        written = 0;
+        if (size == 0) return true;
+        if (pending_ + size > kWriteBuffer && !Flush()) return false;
+        if (size >= kWriteBuffer) {
+            DWORD n = 0;
+            const BOOL ok = ::WriteFile(h_, buf, size, &n, nullptr);
+            written = n;
+            return ok != FALSE;
+        }
+        if (!buffer_) buffer_.reset(new char[kWriteBuffer]);
+        std::memcpy(buffer_.get() + pending_, buf, size);
+        pending_ += size;
+        written = size;
+        return true;
+    }
+    int64_t Seek(int64_t offset, int origin) override {
+        if (!Flush()) return -1;
+        if (origin < 0 || origin > 2) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return -1;
+        }
+        LARGE_INTEGER distance, pos;
+        distance.QuadPart = offset;
+        if (!::SetFilePointerEx(h_, distance, &pos, static_cast<DWORD>(origin))) return -1;
+        return pos.QuadPart;
+    }
+    int64_t Size() override {
+        LARGE_INTEGER size;
+        if (!Flush() || !::GetFileSizeEx(h_, &size)) return -1;
+        return size.QuadPart;
+    }
+    bool GetLastWriteTime(FileTime& ft) override {
+        FILETIME w;
+        if (!Flush() || !::GetFileTime(h_, nullptr, nullptr, &w)) return false;
+        ft = ToFileTime(w);
+        return true;
+    }
+    bool Close() override {
+        if (h_ == INVALID_HANDLE_VALUE) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        const bool flushed = Flush();
+        const DWORD flushError = ::GetLastError();
+        const BOOL closed = ::CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+        if (!flushed) {
+            ::SetLastError(flushError);
+            return false;
+        }
+        return closed != FALSE;
+    }
+
+private:
+    static constexpr DWORD kWriteBuffer = 64 * 1024;
+
+    // Drops the gathered bytes also when they cannot be written, so a failure is reported once.
+    bool Flush() {
+        if (pending_ == 0) return true;
+        DWORD n = 0;
+        BOOL ok = ::WriteFile(h_, buffer_.get(), pending_, &n, nullptr);
+        if (ok && n != pending_) {
+            ok = FALSE;
+            ::SetLastError(ERROR_DISK_FULL);
+        }
+        pending_ = 0;
+        return ok != FALSE;
+    }
+
+    HANDLE h_;
+    std::unique_ptr<char[]> buffer_;
+    DWORD pending_ = 0;
+};
+
+class Win32Files final : public Files {
+public:
+    uint32_t GetFileAttributes(const std::string& path) override {
+        return ::GetFileAttributesA(path.c_str());
+    }
+    bool FileExists(const std::string& path) override {
+        const DWORD a = ::GetFileAttributesA(path.c_str());
+        return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    bool DirectoryExists(const std::string& path) override {
+        const DWORD a = ::GetFileAttributesA(path.c_str());
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    bool CreateDirectory(const std::string& path) override {
+        return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+    }
+    bool DeleteFile(const std::string& path) override { return ::DeleteFileA(path.c_str()) != FALSE; }
+    bool MoveFile(const std::string& from, const std::string& to) override {
+        return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
+    }
+    bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
+        return ::CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+    }
+    std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+        DWORD access = 0, share = 0, disposition = 0;
+        switch (mode) {
+        case OpenMode::Read:
+            access = GENERIC_READ;
+            disposition = OPEN_EXISTING;
+            break;
+        case OpenMode::ReadWrite:
+            access = GENERIC_READ | GENERIC_WRITE;
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            disposition = OPEN_EXISTING;
+            break;
+        case OpenMode::CreateWrite:
+            // Others may watch a file while it is being written.
+            access = GENERIC_WRITE;
+            share = FILE_SHARE_READ;
+            disposition = CREATE_ALWAYS;
+            break;
+        case OpenMode::CreateReadWrite:
+            access = GENERIC_READ | GENERIC_WRITE;
+            disposition = CREATE_ALWAYS;
+            break;
+        }
+        HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<Win32File>(h);
+    }
+    bool FindFiles(const std::string& mask, std::vector<FindData>& found) override {
+        found.clear();
+        WIN32_FIND_DATAA data;
+        HANDLE h = ::FindFirstFileA(mask.c_str(), &data);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        do {
+            found.push_back(ToFindData(data));
+        } while (::FindNextFileA(h, &data));
+        ::FindClose(h);
+        return true;
+    }
+    bool FileTimeToLocalFileTime(const FileTime& in, FileTime& out) override {
+        const FILETIME utc = ToFILETIME(in);
+        FILETIME local;
+        if (!::FileTimeToLocalFileTime(&utc, &local)) return false;
+        out = ToFileTime(local);
+        return true;
+    }
+    bool FileTimeToSystemTime(const FileTime& in, SystemTime& out) override {
+        const FILETIME ft = ToFILETIME(in);
+        SYSTEMTIME st;
+        if (!::FileTimeToSystemTime(&ft, &st)) return false;
+        out.wYear = st.wYear;
+        out.wMonth = st.wMonth;
+        out.wDayOfWeek = st.wDayOfWeek;
+        out.wDay = st.wDay;
+        out.wHour = st.wHour;
+        out.wMinute = st.wMinute;
+        out.wSecond = st.wSecond;
+        out.wMilliseconds = st.wMilliseconds;
+        return true;
+    }
+};
+
+}  // namespace
+
+Files& DefaultFiles() {
+    static Win32Files files;
+    return files;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,207 @@
+// WinInet through thin wrappers. Body reads get a read-ahead buffer: WinInet costs much
+// per call under Wine, and the transfers read in small blocks.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/win32/Defaults.h"
+#include "platform/win32/Win.h"
+
+namespace platform::win32 {
+namespace {
+
+constexpr DWORD kReadAhead = 64 * 1024;
+
+struct ReadAhead {
+    std::unique_ptr<char[]> data{new char[kReadAhead]};
+    DWORD pos = 0;
+    DWORD end = 0;
+};
+
+class Win32Network final : public Network {
+public:
+    HINTERNET InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
+                           const char* bypass, uint32_t flags) override {
+        return Track(::InternetOpenA(agent.c_str(), accessType, proxy, bypass, flags), false);
+    }
+
+    bool InternetCloseHandle(HINTERNET h) override {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            readers_.erase(h);
+        }
+        return ::InternetCloseHandle(h) != FALSE;
+    }
+
+    HINTERNET InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
+                              uint32_t headersLength, uint32_t flags, uintptr_t context) override {
+        return Track(::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context),
+                     true);
+    }
+
+    bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
+                       uint32_t* index) override {
+        DWORD length = bufferLength ? *bufferLength : 0;
+        DWORD idx = index ? *index : 0;
+        const BOOL ok = ::HttpQueryInfoA(request, infoLevel, buffer, bufferLength ? &length : nullptr,
+                                         index ? &idx : nullptr);
+        if (bufferLength) *bufferLength = length;
+        if (index) *index = idx;
+        return ok != FALSE;
+    }
+
+    // Hands out the buffered bytes first; WinInet is asked only when the buffer is empty,
+    // so a failure or the end (TRUE with 0) reaches the caller after all buffered bytes.
+    bool InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) override {
+        ReadAhead* ra = Reader(h);
+        DWORD n = 0;
+        if (!ra) {
+            const BOOL ok = ::InternetReadFile(h, buffer, toRead, &n);
+            if (read) *read = n;
+            return ok != FALSE;
+        }
+        if (ra->pos == ra->end && toRead > 0) {
+            // A read returns only when its whole size has arrived (or the body ended), so
+            // ask for what is there already; never for less than the caller would have.
+            DWORD available = 0;
+            if (!::InternetQueryDataAvailable(h, &available, 0, 0)) available = 0;
+            const DWORD size = std::min(std::max<DWORD>(available, toRead), kReadAhead);
+            if (!::InternetReadFile(h, ra->data.get(), size, &n)) {
+                if (read) *read = 0;
+                return false;
+            }
+            ra->pos = 0;
+            ra->end = n;
+        }
+        n = std::min<DWORD>(toRead, ra->end - ra->pos);
+        std::memcpy(buffer, ra->data.get() + ra->pos, n);
+        ra->pos += n;
+        if (read) *read = n;
+        return true;
+    }
+
+    HINTERNET InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+                              const char* user, const char* password, uint32_t service,
+                              uint32_t flags, uintptr_t context) override {
+        return Track(::InternetConnectA(session, server.c_str(), port, user, password, service, flags,
+                                        context),
+                     false);
+    }
+
+    HINTERNET HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
+                              uint32_t flags, uintptr_t context) override {
+        return Track(::HttpOpenRequestA(connect, verb.c_str(), object.c_str(), nullptr, nullptr,
+                                        nullptr, flags, context),
+                     false);
+    }
+
+    bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override {
+        INTERNET_BUFFERSA buffers = {};
+        buffers.dwStructSize = sizeof buffers;
+        buffers.dwBufferTotal = totalLength;
+        return ::HttpSendRequestExA(request, &buffers, nullptr, flags, 0) != FALSE;
+    }
+
+    bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
+                           uint32_t* written) override {
+        DWORD n = 0;
+        const BOOL ok = ::InternetWriteFile(h, buffer, toWrite, &n);
+        if (written) *written = n;
+        return ok != FALSE;
+    }
+
+    bool HttpEndRequest(HINTERNET request) override {
+        return ::HttpEndRequestA(request, nullptr, 0, 0) != FALSE;
+    }
+
+    bool FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) override {
+        char buf[256] = {};
+        DWORD length = 255;
+        if (!::FtpGetCurrentDirectoryA(connect, buf, &length)) return false;
+        dir.assign(buf, strnlen(buf, sizeof buf));
+        return true;
+    }
+
+    bool FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) override {
+        return ::FtpSetCurrentDirectoryA(connect, dir.c_str()) != FALSE;
+    }
+
+    bool FtpCreateDirectory(HINTERNET connect, const std::string& dir) override {
+        return ::FtpCreateDirectoryA(connect, dir.c_str()) != FALSE;
+    }
+
+    HINTERNET FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
+                               uint32_t flags, uintptr_t context) override {
+        WIN32_FIND_DATAA found = {};
+        HINTERNET h = ::FtpFindFirstFileA(connect, search.empty() ? nullptr : search.c_str(), &found,
+                                          flags, context);
+        if (h) data = ToFindData(found);
+        return Track(h, false);
+    }
+
+    bool InternetFindNextFile(HINTERNET find, FindData& data) override {
+        WIN32_FIND_DATAA found = {};
+        if (!::InternetFindNextFileA(find, &found)) return false;
+        data = ToFindData(found);
+        return true;
+    }
+
+    uint32_t FtpGetFileSize(HINTERNET file, uint32_t* high) override {
+        DWORD hi = 0;
+        const DWORD low = ::FtpGetFileSize(file, high ? &hi : nullptr);
+        if (high) *high = hi;
+        return low;
+    }
+
+    HINTERNET FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+                          uint32_t flags, uintptr_t context) override {
+        return Track(::FtpOpenFileA(connect, name.c_str(), access, flags, context),
+                     (access & GENERIC_READ) != 0);
+    }
+
+    bool FtpDeleteFile(HINTERNET connect, const std::string& name) override {
+        return ::FtpDeleteFileA(connect, name.c_str()) != FALSE;
+    }
+
+    bool FormatMessage(uint32_t code, std::string& text) override {
+        char buf[256] = {};
+        const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE, ::GetModuleHandleA("wininet.dll"),
+                                         code, 0, buf, sizeof buf, nullptr);
+        if (n == 0) return false;
+        text.assign(buf, strnlen(buf, sizeof buf));
+        return true;
+    }
+
+private:
+    // Every handle made here passes through, so a value WinInet hands out again never
+    // inherits the buffer of a handle that was closed with its parent.
+    HINTERNET Track(HINTERNET h, bool readAhead) {
+        if (!h) return h;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (readAhead)
+            readers_[h] = std::make_unique<ReadAhead>();
+        else
+            readers_.erase(h);
+        return h;
+    }
+
+    ReadAhead* Reader(HINTERNET h) {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = readers_.find(h);
+        return it == readers_.end() ? nullptr : it->second.get();
+    }
+
+    std::mutex mu_;
+    std::unordered_map<HINTERNET, std::unique_ptr<ReadAhead>> readers_;
+};
+
+}  // namespace
+
+Network& DefaultNetwork() {
+    static Win32Network net;
+    return net;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,137 @@
+// Process, environment, version resources, shell and network shares.
+#include "platform/win32/Defaults.h"
+#include "platform/win32/Win.h"
+
+namespace platform::win32 {
+namespace {
+
+constexpr UINT kPathBuffer = 260;
+
+// A folder function's result, taken up to its first zero byte.
+std::string FolderText(const char* buf, size_t size) { return std::string(buf, strnlen(buf, size)); }
+
+// String entries are texts; other blocks ("\", the translation list) are raw bytes.
+bool IsStringEntry(const std::string& subBlock) {
+    static const char kPrefix[] = "stringfileinfo\\";
+    size_t i = 0;
+    while (i < subBlock.size() && subBlock[i] == '\\') ++i;
+    if (subBlock.size() - i < sizeof kPrefix - 1) return false;
+    return ::_strnicmp(subBlock.c_str() + i, kPrefix, sizeof kPrefix - 1) == 0;
+}
+
+class Win32System final : public System {
+public:
+    uint32_t GetEnvironmentVariable(const std::string& name, char* buf, uint32_t size) override {
+        return ::GetEnvironmentVariableA(name.c_str(), buf, size);
+    }
+    std::string GetWindowsDirectory() override {
+        char buf[kPathBuffer] = {};
+        ::GetWindowsDirectoryA(buf, kPathBuffer);
+        return FolderText(buf, sizeof buf);
+    }
+    std::string GetSystemDirectory() override {
+        char buf[kPathBuffer] = {};
+        ::GetSystemDirectoryA(buf, kPathBuffer);
+        return FolderText(buf, sizeof buf);
+    }
+    std::string GetTempPath() override {
+        char buf[kPathBuffer] = {};
+        ::GetTempPathA(kPathBuffer, buf);
+        return FolderText(buf, sizeof buf);
+    }
+    std::string ModuleFileName() override {
+        char buf[MAX_PATH + 1] = {};
+        const DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
+        return std::string(buf, n < MAX_PATH ? n : strnlen(buf, MAX_PATH));
+    }
+    std::string CommandLine() override {
+        const char* cmd = ::GetCommandLineA();
+        return cmd ? cmd : "";
+    }
+    uint32_t WinExec(const std::string& cmdLine, unsigned show) override {
+        return ::WinExec(cmdLine.c_str(), show);
+    }
+    void Sleep(uint32_t ms) override { ::Sleep(ms); }
+    uint32_t GetTickCount() override { return ::GetTickCount(); }
+    uint32_t GetLastError() override { return ::GetLastError(); }
+    void SetLastError(uint32_t code) override { ::SetLastError(code); }
+    SystemTime GetLocalTime() override {
+        SYSTEMTIME st;
+        ::GetLocalTime(&st);
+        SystemTime t;
+        t.wYear = st.wYear;
+        t.wMonth = st.wMonth;
+        t.wDayOfWeek = st.wDayOfWeek;
+        t.wDay = st.wDay;
+        t.wHour = st.wHour;
+        t.wMinute = st.wMinute;
+        t.wSecond = st.wSecond;
+        t.wMilliseconds = st.wMilliseconds;
+        return t;
+    }
+
+    // Nothing may run after the call: the caller reads its last error.
+    uint32_t GetFileVersionInfoSize(const std::string& path) override {
+        DWORD handle = 0;
+        return ::GetFileVersionInfoSizeA(path.c_str(), &handle);
+    }
+    // `data` sized by the caller is read with that size; an empty one is sized here.
+    bool GetFileVersionInfo(const std::string& path, std::vector<uint8_t>& data) override {
+        if (data.empty()) {
+            DWORD handle = 0;
+            const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &handle);
+            if (size == 0) return false;
+            data.resize(size);
+        }
+        return ::GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) !=
+               FALSE;
+    }
+    bool VerQueryValue(const std::vector<uint8_t>& data, const std::string& subBlock,
+                       std::string& value) override {
+        if (data.empty()) return false;
+        // The ANSI query may convert texts into the block's spare area: work on a copy.
+        std::vector<uint8_t> block(data);
+        void* p = nullptr;
+        UINT len = 0;
+        if (!::VerQueryValueA(block.data(), subBlock.c_str(), &p, &len) || !p) return false;
+        const char* bytes = static_cast<const char*>(p);
+        if (IsStringEntry(subBlock))
+            value.assign(bytes, strnlen(bytes, len));
+        else
+            value.assign(bytes, len);
+        return true;
+    }
+
+    void ShellOpen(const std::string& path) override {
+        ::ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    }
+    uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
+                                const std::string& userName) override {
+        char localName[1] = {0};
+        char provider[1] = {0};
+        std::vector<char> remote(remoteName.begin(), remoteName.end());
+        remote.push_back('\0');
+        NETRESOURCEA res = {};
+        res.dwScope = 0;
+        res.dwType = RESOURCETYPE_DISK;
+        res.dwDisplayType = 0;
+        res.dwUsage = 0;
+        res.lpLocalName = localName;
+        res.lpRemoteName = remote.data();
+        res.lpComment = nullptr;
+        res.lpProvider = provider;
+        return ::WNetAddConnection2A(&res, password.c_str(), userName.c_str(), 0);
+    }
+    uint32_t WNetCancelConnection2(const std::string& name) override {
+        return ::WNetCancelConnection2A(name.c_str(), CONNECT_UPDATE_PROFILE, TRUE);
+    }
+};
+
+}  // namespace
+
+System& DefaultSystem() {
+    static Win32System sys;
+    return sys;
+}
+
+}  // namespace platform::win32
