@@ -97,6 +97,9 @@ void TControl::Changed(TChange what) { backend::Changed(*this, what); }
 // --- TLabel
 
 void TLabel::SetCaption(const std::string& text) {
+    // Progress lines are written after every transfer block, often with their old text,
+    // and measuring costs a GDI call. An empty text is still measured (a blank's size).
+    if (!text.empty() && text == caption_) return;
     TControl::SetCaption(text);
     AdjustSize();
 }

@@ -1,6 +1,7 @@
 // Child controls as native windows: STATIC labels and pictures, BUTTON, EDIT, progress bar
 // and animation strip. The portable state is authoritative; these windows mirror it.
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "framework/win32/Native.h"
@@ -294,12 +295,57 @@ std::string backend::ReadText(const TControl& c) {
     return text;
 }
 
+namespace {
+
+// Advance widths of the 256 characters of one font and its line height: what DrawText
+// measures for a one-line text without "&" or tabs, summed here instead of asked of GDI.
+struct CharTable {
+    bool usable = false;
+    int height = 0;
+    int widths[256] = {};
+};
+
+bool SingleByteCodePage() {
+    CPINFO info;
+    return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+}
+
+}  // namespace
+
 void backend::MeasureText(const TFont& font, const std::string& text, int& width, int& height) {
     // The way a STATIC draws its text: tabs expanded, "&" taken as a mnemonic; an empty
-    // text is as tall as a blank.
+    // text is as tall as a blank. Labels are measured after every transfer block, and GDI
+    // costs microseconds a call under Wine, so the font stays selected and plain texts are
+    // summed from a per-font table.
     static HDC dc = CreateCompatibleDC(nullptr);
-    SelectObject(dc, win32::FontHandle(font));
+    static HFONT selected = nullptr;
+    static std::map<HFONT, CharTable> tables;
+    static const bool singleByte = SingleByteCodePage();
+    HFONT f = win32::FontHandle(font);
+    if (f != selected) {
+        SelectObject(dc, f);
+        selected = f;
+    }
     const std::string s = text.empty() ? std::string(" ") : text;
+    if (singleByte && s.find_first_of("&\t\r\n") == std::string::npos) {
+        auto it = tables.find(f);
+        if (it == tables.end()) {
+            CharTable t;
+            TEXTMETRICA tm;
+            // Overhanging (synthesised) fonts measure differently: they keep to DrawText.
+            t.usable = GetCharWidth32A(dc, 0, 255, t.widths) && GetTextMetricsA(dc, &tm) &&
+                       tm.tmOverhang == 0;
+            t.height = t.usable ? tm.tmHeight : 0;
+            it = tables.emplace(f, t).first;
+        }
+        if (it->second.usable) {
+            int w = 0;
+            for (unsigned char c : s) w += it->second.widths[c];
+            width = w;
+            height = it->second.height;
+            return;
+        }
+    }
     RECT r{0, 0, 0, 0};
     DrawTextA(dc, s.c_str(), static_cast<int>(s.size()), &r, DT_CALCRECT | DT_LEFT | DT_EXPANDTABS);
     width = r.right - r.left;

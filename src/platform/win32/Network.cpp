@@ -14,11 +14,26 @@ namespace {
 
 constexpr DWORD kReadAhead = 64 * 1024;
 
+// A refill that took at most this long lets the next one ask for twice as much.
+constexpr long long kQuickRefillMicroseconds = 4000;
+
 struct ReadAhead {
     std::unique_ptr<char[]> data{new char[kReadAhead]};
     DWORD pos = 0;
     DWORD end = 0;
+    DWORD grown = 0;  // size earned by quick refills; 0 while the data trickles
 };
+
+long long Microseconds() {
+    static const long long frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency;
+}
 
 class Win32Network final : public Network {
 public:
@@ -64,14 +79,21 @@ public:
         }
         if (ra->pos == ra->end && toRead > 0) {
             // A read returns only when its whole size has arrived (or the body ended), so
-            // ask for what is there already; never for less than the caller would have.
+            // ask for what is there already, never for less than the caller would have; and
+            // while the data streams in fast (WinInet holds at most 8 KiB ready), for twice
+            // what the last refill got quickly, up to the buffer.
             DWORD available = 0;
-            if (!::InternetQueryDataAvailable(h, &available, 0, 0)) available = 0;
-            const DWORD size = std::min(std::max<DWORD>(available, toRead), kReadAhead);
+            if (ra->grown < 8192 && !::InternetQueryDataAvailable(h, &available, 0, 0))
+                available = 0;
+            const DWORD size =
+                std::min(std::max({available, static_cast<DWORD>(toRead), ra->grown}), kReadAhead);
+            const long long start = Microseconds();
             if (!::InternetReadFile(h, ra->data.get(), size, &n)) {
                 if (read) *read = 0;
                 return false;
             }
+            const bool quick = n == size && Microseconds() - start <= kQuickRefillMicroseconds;
+            ra->grown = quick ? std::min(size * 2, kReadAhead) : 0;
             ra->pos = 0;
             ra->end = n;
         }

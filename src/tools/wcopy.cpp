@@ -1,0 +1,354 @@
+// wcopy: runs one TWebCopy configured from the command line and prints every event it
+// receives, one line each. Used by hand, by the end-to-end tests and by the benchmark.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Application.h"
+#include "framework/DateTime.h"
+#include "framework/Exceptions.h"
+#include "webcopy/WebCopy.h"
+
+// Only the process clock is needed; without GDI and USER nothing clashes with the framework.
+#define WIN32_LEAN_AND_MEAN
+#define NOGDI
+#define NOUSER
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace {
+
+const char kUsage[] =
+    "usage: wcopy [options] JOB [JOB ...]\n"
+    "\n"
+    "Each job starts with its kind and its URL or path; the job options after it apply to it.\n"
+    "  --http URL              HTTP download          --http-upload URL   HTTP upload\n"
+    "  --copy PATH             local or share copy    --ftp PATH          FTP download\n"
+    "  --ftp-upload FILE       FTP upload             --ftp-delete NAME   FTP deletion\n"
+    "  --multi-ftp MASK        FTP multi download     --multi-ftp-upload MASK\n"
+    "  --ftp-list MASK         FTP listing\n"
+    "Job options:\n"
+    "  --to DIR  --name FILE  --newer-than 'YYYY-MM-DD[ HH:MM:SS]'  --auth never|always|auto\n"
+    "  --user U  --password P (HTTP credentials; FTP or share account for the other kinds)\n"
+    "  --host H  --port N  --put  --inactive\n"
+    "Component options:\n"
+    "  --no-dialog --not-on-top --always-on-top --no-filename --no-server --show-time\n"
+    "  --show-elapsed --show-completion --open-file --open-folder --no-cancel --close-button\n"
+    "  --unique --keep-alive-auth --passive --agent A --proxy P --proxy-user U\n"
+    "  --proxy-password P --caption TEXT\n"
+    "Event handling:\n"
+    "  --refuse-overwrite      OnCopyOverWrite answers false\n"
+    "  --date-check allow|refuse  assign OnFileDateCheck with that answer\n"
+    "  --verbose-progress      one line per OnCopyProgress (else one summary line)\n"
+    "  --cpu-times             print the CPU and wall time that Execute took, and the wall\n"
+    "                          time of each job from OnFileStart to OnFileDone\n"
+    "Exit code 0 when every active job is Done, 1 otherwise, 2 for a usage error.\n";
+
+void Line(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);  // readers follow the run as it happens
+}
+
+// Message texts of the network library end in a line break; one event is one line.
+std::string OneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+std::string DateText(TDateTime dt) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+    DecodeDate(dt, y, mo, d);
+    DecodeTime(dt, h, mi, s, ms);
+    return Format("%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+}
+
+bool ParseDate(const std::string& text, TDateTime& out) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    char sep = ' ';
+    const int n = std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s);
+    if (n != 3 && n != 7) return false;
+    TDateTime date = 0, time = 0;
+    if (!TryEncodeDate(y, mo, d, date) || !TryEncodeTime(h, mi, s, 0, time)) return false;
+    out = date + time;
+    return true;
+}
+
+struct Options {
+    bool verboseProgress = false;
+    bool cpuTimes = false;
+    bool refuseOverwrite = false;
+    int dateCheck = -1;  // -1: no handler, 0: refuse, 1: allow
+};
+
+[[noreturn]] void Usage(const std::string& problem) {
+    std::fprintf(stderr, "wcopy: %s\n\n%s", problem.c_str(), kUsage);
+    std::exit(2);
+}
+
+bool IsFtpKind(TWebCopyProtocol p) { return p != wpHttp && p != wpHttpUpload; }
+
+// Fills the component and the options from argv; exits with a usage error when they do not
+// make sense.
+void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
+    static const struct {
+        const char* flag;
+        TWebCopyProtocol protocol;
+    } kinds[] = {{"--http", wpHttp},
+                 {"--http-upload", wpHttpUpload},
+                 {"--copy", wpFile},
+                 {"--ftp", wpFtp},
+                 {"--ftp-upload", wpFtpUpload},
+                 {"--multi-ftp", wpMultiFtp},
+                 {"--multi-ftp-upload", wpMultiFtpUpload},
+                 {"--ftp-delete", wpFtpDelete},
+                 {"--ftp-list", wpFtpList}};
+    struct Flag {
+        const char* name;
+        bool* target;
+        bool value;
+    };
+    const Flag flags[] = {{"--no-dialog", &wc.ShowDialog, false},
+                          {"--not-on-top", &wc.ShowDialogOnTop, false},
+                          {"--always-on-top", &wc.AlwaysOnTop, true},
+                          {"--no-filename", &wc.ShowFileName, false},
+                          {"--no-server", &wc.ShowServer, false},
+                          {"--show-time", &wc.ShowTime, true},
+                          {"--show-elapsed", &wc.ShowElapsedTime, true},
+                          {"--show-completion", &wc.ShowCompletion, true},
+                          {"--open-file", &wc.ShowOpenFile, true},
+                          {"--open-folder", &wc.ShowOpenFolder, true},
+                          {"--no-cancel", &wc.DlgShowCancel, false},
+                          {"--close-button", &wc.DlgShowCloseBtn, true},
+                          {"--unique", &wc.CreateUniqueFilenames, true},
+                          {"--keep-alive-auth", &wc.HTTPKeepAliveAuthentication, true},
+                          {"--passive", &wc.FTPPassive, true},
+                          {"--verbose-progress", &opt.verboseProgress, true},
+                          {"--cpu-times", &opt.cpuTimes, true},
+                          {"--refuse-overwrite", &opt.refuseOverwrite, true}};
+    const struct {
+        const char* name;
+        std::string* target;
+    } texts[] = {{"--agent", &wc.Agent},
+                 {"--proxy", &wc.Proxy},
+                 {"--proxy-user", &wc.ProxyUserID},
+                 {"--proxy-password", &wc.ProxyPassword},
+                 {"--caption", &wc.DlgCaption}};
+
+    TWebCopyItem* job = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) Usage(arg + " needs a value");
+            return argv[++i];
+        };
+        auto needJob = [&]() -> TWebCopyItem& {
+            if (!job) Usage(arg + " must follow a job");
+            return *job;
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        bool matched = false;
+        for (const auto& k : kinds)
+            if (arg == k.flag) {
+                job = wc.Items.Add();
+                job->Protocol = k.protocol;
+                job->URL = value();
+                matched = true;
+            }
+        for (const auto& f : flags)
+            if (arg == f.name) {
+                *f.target = f.value;
+                matched = true;
+            }
+        for (const auto& t : texts)
+            if (arg == t.name) {
+                *t.target = value();
+                matched = true;
+            }
+        if (matched) continue;
+
+        if (arg == "--to") {
+            needJob().TargetDir = value();
+        } else if (arg == "--name") {
+            needJob().TargetFilename = value();
+        } else if (arg == "--newer-than") {
+            TWebCopyItem& j = needJob();
+            const std::string text = value();
+            if (!ParseDate(text, j.FileDate)) Usage("bad date: " + text);
+            j.CopyNewerOnly = true;
+        } else if (arg == "--auth") {
+            TWebCopyItem& j = needJob();
+            const std::string mode = value();
+            if (mode == "never") j.Authenticate = waNever;
+            else if (mode == "always") j.Authenticate = waAlways;
+            else if (mode == "auto") j.Authenticate = waAuto;
+            else Usage("--auth takes never, always or auto");
+        } else if (arg == "--user") {
+            TWebCopyItem& j = needJob();
+            (IsFtpKind(j.Protocol) ? j.FTPUserID : j.HTTPUserID) = value();
+        } else if (arg == "--password") {
+            TWebCopyItem& j = needJob();
+            (IsFtpKind(j.Protocol) ? j.FTPPassword : j.HTTPPassword) = value();
+        } else if (arg == "--host") {
+            needJob().FTPHost = value();
+        } else if (arg == "--port") {
+            needJob().FTPPort = std::atoi(value().c_str());
+        } else if (arg == "--put") {
+            needJob().HTTPCommand = hcPut;
+        } else if (arg == "--inactive") {
+            needJob().Active = false;
+        } else if (arg == "--date-check") {
+            const std::string answer = value();
+            if (answer != "allow" && answer != "refuse")
+                Usage("--date-check takes allow or refuse");
+            opt.dateCheck = answer == "allow" ? 1 : 0;
+        } else {
+            Usage("unknown argument: " + arg);
+        }
+    }
+    if (wc.Items.Count() == 0) Usage("no job given");
+}
+
+struct ProgressSummary {
+    long long count = 0;
+    int fileidx = 0;
+    uint32_t size = 0, totsize = 0;
+};
+
+double Seconds();
+
+// Wall time of each job from OnFileStart to OnFileDone (the transfer, without the dialog's
+// creation and the session's opening).
+struct JobClock {
+    std::vector<double> start, done;
+};
+
+void AssignEvents(TWebCopy& wc, const Options& opt, ProgressSummary& progress, JobClock& clock) {
+    clock.start.assign(static_cast<size_t>(wc.Items.Count()), -1);
+    clock.done = clock.start;
+    wc.OnBeforeDialogShow = [](TObject*, TForm*) { Line("OnBeforeDialogShow"); };
+    wc.OnFileStart = [&clock](TObject*, int idx) {
+        if (idx >= 0 && static_cast<size_t>(idx) < clock.start.size()) clock.start[idx] = Seconds();
+        Line("OnFileStart " + IntToStr(idx));
+    };
+    wc.OnFileDone = [&clock](TObject*, int idx) {
+        if (idx >= 0 && static_cast<size_t>(idx) < clock.done.size()) clock.done[idx] = Seconds();
+        Line("OnFileDone " + IntToStr(idx));
+    };
+    wc.OnCopyDone = [](TObject*) { Line("OnCopyDone"); };
+    wc.OnCopyCancel = [](TObject*) { Line("OnCopyCancel"); };
+    wc.OnCopyProgress = [&opt, &progress](TObject*, int fileidx, uint32_t size, uint32_t totsize) {
+        ++progress.count;
+        progress.fileidx = fileidx;
+        progress.size = size;
+        progress.totsize = totsize;
+        if (opt.verboseProgress)
+            Line(Format("OnCopyProgress %d %u %u", fileidx, static_cast<unsigned>(size),
+                        static_cast<unsigned>(totsize)));
+    };
+    wc.OnCopyOverWrite = [&opt](TObject*, const std::string& file, bool& allow) {
+        allow = !opt.refuseOverwrite;
+        Line("OnCopyOverWrite " + file);
+    };
+    if (opt.dateCheck >= 0)
+        wc.OnFileDateCheck = [&opt](TObject*, int idx, TDateTime date, bool& allow) {
+            allow = opt.dateCheck == 1;
+            Line("OnFileDateCheck " + IntToStr(idx) + " " + DateText(date));
+        };
+    wc.OnNoNewFileFound = [](TObject*, const std::string& file, TDateTime cur, TDateTime found) {
+        Line("OnNoNewFileFound " + file + " " + DateText(cur) + " " + DateText(found));
+    };
+    wc.OnError = [](TObject*, int code) { Line("OnError " + IntToStr(code)); };
+    wc.OnErrorInfo = [](TObject*, int code, const std::string& info) {
+        Line("OnErrorInfo " + IntToStr(code) + " " + OneLine(info));
+    };
+    wc.OnConnectError = [](TObject*) { Line("OnConnectError"); };
+    wc.OnURLNotFound = [](TObject*, const std::string& url) { Line("OnURLNotFound " + url); };
+    wc.OnMultiFTPFileDone = [](TObject*, const std::string& name) {
+        Line("OnMultiFTPFileDone " + name);
+    };
+    wc.OnRemovedFile = [](TObject*, int idx) { Line("OnRemovedFile " + IntToStr(idx)); };
+    wc.OnRemovedFileFailed = [](TObject*, int idx) {
+        Line("OnRemovedFileFailed " + IntToStr(idx));
+    };
+}
+
+double Seconds() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Seconds(const FILETIME& ft) {
+    return static_cast<double>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) |
+                               ft.dwLowDateTime) / 1e7;
+}
+
+double CpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    return Seconds(kernel) + Seconds(user);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Application = new TApplication;
+    Application->Initialize();
+
+    TWebCopy* wc = new TWebCopy(Application);
+    Options opt;
+    Configure(*wc, opt, argc, argv);
+    ProgressSummary progress;
+    JobClock clock;
+    AssignEvents(*wc, opt, progress, clock);
+
+    const double cpuBefore = CpuSeconds();
+    const double start = Seconds();
+    wc->Execute();
+    const double wall = Seconds() - start;
+    const double cpu = CpuSeconds() - cpuBefore;
+
+    if (!opt.verboseProgress && progress.count > 0)
+        Line(Format("OnCopyProgress x%lld last %d %u %u", progress.count, progress.fileidx,
+                    static_cast<unsigned>(progress.size), static_cast<unsigned>(progress.totsize)));
+    if (opt.cpuTimes) {
+        Line(Format("ExecuteTimes cpu %.3f wall %.3f", cpu, wall));
+        for (size_t i = 0; i < clock.start.size(); ++i)
+            if (clock.start[i] >= 0 && clock.done[i] >= 0)
+                Line(Format("JobTimes %d wall %.3f", static_cast<int>(i),
+                            clock.done[i] - clock.start[i]));
+    }
+
+    bool allDone = true;
+    for (int i = 0; i < wc->Items.Count(); ++i) {
+        const TWebCopyItem& item = wc->Items[i];
+        std::string state = !item.Active ? "Inactive"
+                            : item.Done  ? "Done"
+                            : item.NoNewerFile ? "NoNewerFile"
+                                               : "Failed";
+        if (item.Active && !item.Done) allDone = false;
+        Line("Job " + IntToStr(i) + " " + state + " " + DateText(item.FoundFileDate));
+    }
+
+    // A dialog kept open by the open buttons stays until the user closes or uses it.
+    if (wc->ProgressDialog && wc->RunFinished && wc->ProgressDialog->Visible()) {
+        while (wc->ProgressDialog && wc->ProgressDialog->Visible())
+            Application->HandleMessage();
+        Line("DialogClosed");
+    }
+
+    delete Application;  // the component and any kept dialog go with it
+    return allDone ? 0 : 1;
+}
