@@ -1,0 +1,1 @@
+"""End-to-end test harness: scripted HTTP server, Wine runner, message-box watcher."""

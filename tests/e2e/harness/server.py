@@ -1,0 +1,263 @@
+"""Scriptable HTTP server for end-to-end tests.
+
+Serves the files of a folder and, per path, scripted faults: a status code, a required Basic
+credential, a body cut short of its Content-Length, a body trickled slowly for a bounded
+time, a connection reset, a Last-Modified header. Every request is recorded. The server
+stops by itself after `lifetime` seconds, and no response takes longer than its trickle
+bound, because WinInet waits forever on a silent server.
+"""
+import base64
+import email.utils
+import errno
+import http.server
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+from dataclasses import dataclass, field
+from datetime import datetime, timezone
+from typing import Dict, List, Optional, Tuple, Union
+
+
+@dataclass
+class Fault:
+    """What the server does for one path instead of (or on top of) serving the file."""
+    status: Optional[int] = None            # answer with this status (body: `body` or a short text)
+    body: Optional[bytes] = None            # serve these bytes instead of the file
+    auth: Optional[Tuple[str, str]] = None  # (user, password) required as Basic credentials
+    truncate_at: Optional[int] = None       # send Content-Length in full, only this many bytes, then FIN
+    reset_at: Optional[int] = None          # as truncate_at, then reset the connection (RST)
+    trickle: Optional[Tuple[int, float, float]] = None  # (bytes per step, seconds per step, give up after s)
+    last_modified: Union[None, str, datetime] = None
+    content_length: bool = True             # False: no Content-Length header, close to end the body
+    headers: Dict[str, str] = field(default_factory=dict)
+
+
+@dataclass
+class Request:
+    method: str
+    path: str
+    headers: Dict[str, str]   # names lower-cased
+    body: bytes = b""
+
+    def header(self, name: str) -> Optional[str]:
+        return self.headers.get(name.lower())
+
+
+def http_date(value: Union[str, datetime]) -> str:
+    if isinstance(value, str):
+        return value
+    if value.tzinfo is None:
+        value = value.replace(tzinfo=timezone.utc)
+    return email.utils.format_datetime(value.astimezone(timezone.utc), usegmt=True)
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "e2e"
+    sys_version = ""
+
+    def log_message(self, fmt, *args):  # keep test output for assertions, not access logs
+        pass
+
+    def _record(self, body=b""):
+        req = Request(self.command, self.path, {k.lower(): v for k, v in self.headers.items()}, body)
+        with self.server.owner._lock:
+            self.server.owner._requests.append(req)
+        return req
+
+    def _read_body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def do_GET(self):
+        self._record()
+        self._answer(send_body=True)
+
+    def do_HEAD(self):
+        self._record()
+        self._answer(send_body=False)
+
+    def do_POST(self):
+        self._record(self._read_body())
+        self._answer(send_body=True, default_body=b"OK\n")
+
+    do_PUT = do_POST
+
+    def _answer(self, send_body, default_body=None):
+        owner = self.server.owner
+        path = urllib.parse.urlsplit(self.path).path
+        fault = owner.fault_for(path) or Fault()
+
+        if fault.auth and self.headers.get("Authorization") != _basic(*fault.auth):
+            return self._simple(401, b"Unauthorized\n", {"WWW-Authenticate": 'Basic realm="e2e"'}, send_body)
+        if fault.status is not None and fault.status >= 300:
+            return self._simple(fault.status, fault.body if fault.body is not None
+                                else f"status {fault.status}\n".encode(), fault.headers, send_body)
+
+        body = fault.body
+        if body is None:
+            body = default_body if default_body is not None else owner.file_bytes(path)
+        if body is None:
+            return self._simple(404, b"Not found\n", {}, send_body)
+
+        self.send_response(fault.status or 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if fault.content_length:
+            self.send_header("Content-Length", str(len(body)))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        if fault.last_modified is not None:
+            self.send_header("Last-Modified", http_date(fault.last_modified))
+        for k, v in fault.headers.items():
+            self.send_header(k, v)
+        self.end_headers()
+        if not send_body:
+            return
+        cut = fault.truncate_at if fault.truncate_at is not None else fault.reset_at
+        if fault.trickle:
+            self._trickle(body[:cut] if cut is not None else body, *fault.trickle)
+        else:
+            self.wfile.write(body[:cut] if cut is not None else body)
+        if cut is not None or fault.trickle:
+            self._close(reset=fault.reset_at is not None)
+
+    def _trickle(self, body, step, interval, give_up):
+        deadline = time.monotonic() + give_up
+        for pos in range(0, len(body), step):
+            if time.monotonic() > deadline:
+                return
+            self.wfile.write(body[pos:pos + step])
+            self.wfile.flush()
+            time.sleep(interval)
+
+    def _close(self, reset):
+        self.wfile.flush()
+        self.close_connection = True
+        if reset:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        else:
+            try:
+                self.connection.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+        self.connection.close()
+
+    def _simple(self, status, body, headers, send_body):
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        for k, v in headers.items():
+            self.send_header(k, v)
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
+
+
+def _basic(user, password):
+    return "Basic " + base64.b64encode(f"{user}:{password}".encode("latin-1")).decode("ascii")
+
+
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        # Clients that reset or drop a connection are part of the tests, not failures.
+        if not isinstance(sys.exc_info()[1], OSError):
+            super().handle_error(request, client_address)
+
+
+class ScriptedHttpServer:
+    """HTTP server on 127.0.0.1 serving `root`; use as a context manager or start()/stop()."""
+
+    def __init__(self, root, port=0, host="127.0.0.1", lifetime=300.0):
+        self.root = os.path.abspath(root)
+        self.host, self.port, self.lifetime = host, port, lifetime
+        self._faults: Dict[str, Fault] = {}
+        self._requests: List[Request] = []
+        self._lock = threading.Lock()
+        self._httpd = None
+        self._threads = []
+
+    # --- scripting
+    def script(self, path: str, fault: Optional[Fault] = None, **kw) -> None:
+        """Sets the behaviour for one URL path (e.g. "/managedfiles/Kassa.bin")."""
+        self._faults[path] = fault or Fault(**kw)
+
+    def fault_for(self, path):
+        return self._faults.get(path)
+
+    def put(self, path: str, data: bytes) -> str:
+        """Writes a file to be served at `path`; returns its local file name."""
+        local = os.path.join(self.root, path.lstrip("/"))
+        os.makedirs(os.path.dirname(local), exist_ok=True)
+        with open(local, "wb") as f:
+            f.write(data)
+        return local
+
+    def file_bytes(self, path):
+        local = os.path.normpath(os.path.join(self.root, urllib.parse.unquote(path).lstrip("/")))
+        if not local.startswith(self.root + os.sep) or not os.path.isfile(local):
+            return None
+        with open(local, "rb") as f:
+            return f.read()
+
+    # --- observations
+    @property
+    def requests(self) -> List[Request]:
+        with self._lock:
+            return list(self._requests)
+
+    def paths(self) -> List[str]:
+        return [r.path for r in self.requests]
+
+    @property
+    def url(self) -> str:
+        return f"http://{self.host}:{self.port}/"
+
+    # --- life
+    def start(self):
+        os.makedirs(self.root, exist_ok=True)
+        # A fixed port may still be held for a moment by a server that just stopped.
+        deadline = time.monotonic() + 20
+        while True:
+            try:
+                self._httpd = _Server((self.host, self.port), _Handler)
+                break
+            except OSError as e:
+                if e.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                    raise
+                time.sleep(0.2)
+        self._httpd.owner = self
+        self.port = self._httpd.server_address[1]
+        serve = threading.Thread(target=self._httpd.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
+        serve.start()
+        # Stops by itself even when a test forgets to, so CI never keeps a server.
+        watchdog = threading.Timer(self.lifetime, self._expire, args=(self._httpd,))
+        watchdog.daemon = True
+        watchdog.start()
+        self._threads = [serve, watchdog]
+        return self
+
+    @staticmethod
+    def _expire(httpd):
+        httpd.shutdown()
+        httpd.server_close()
+
+    def stop(self):
+        if self._httpd:
+            self._threads[1].cancel()
+            self._httpd.shutdown()
+            self._httpd.server_close()
+            self._httpd = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()

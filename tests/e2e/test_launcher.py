@@ -1,0 +1,185 @@
+"""The launcher end to end under Wine: starter.exe copied as Kassa.exe, a local update
+server, managed.exe as the program it keeps up to date. One test per outcome of a run."""
+import unittest
+
+from harness.launcher import DEFAULT_STAMP, MSG_IN_USE, MSG_MISSING, LauncherCase
+from harness.server import Fault
+
+OLD = b"2013-07-18 09:00:00"
+STAMP = b"2013-07-18 10:00:00"
+NEW = b"2013-07-18 11:00:00"
+
+
+class LauncherTest(LauncherCase):
+
+    def test_no_update_program_started_minimised_with_arguments(self):
+        self.install("v1")
+        self.write(".dat", STAMP + b"\r\nlocal copy")
+        self.publish(STAMP + b"\r\nserver copy")
+        run = self.launch(["/x", "c:\\data", "two words"])
+        self.assertExitedNormally(run)
+        self.assertNoMessages(run)
+        # No quotes are added: an argument holding a blank arrives as two.
+        start = self.assertStarted("v1", [b"/x", b"c:\\data", b"two", b"words"])
+        self.assertEqual(start.args, [b"/x", b"c:\\data", b"two", b"words"])
+        self.assertEqual(run.paths, [self.url_path("Kassa.txt")])
+        self.assertEqual(run.requests[0].header("User-Agent"), "WebCopy")
+        # Equal stamps: the server stamp file still replaces the local one.
+        self.assertEqual(self.read(".dat"), STAMP + b"\r\nserver copy")
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+
+    def test_update_replaces_the_program_and_starts_the_new_one(self):
+        self.install("v1")
+        self.write(".dat", STAMP)
+        self.publish(NEW + b"\r\n", "v2")
+        run = self.launch(["/x"])
+        self.assertExitedNormally(run)
+        self.assertNoMessages(run)
+        self.assertStarted("v2", [b"/x"])
+        self.assertEqual(self.installed_version(), "v2")
+        self.assertEqual(run.paths, [self.url_path("Kassa.txt"), self.url_path("Kassa.bin")])
+        self.assertEqual(self.read(".dat"), NEW + b"\r\n")
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+
+    def test_stamp_comparison_decides_the_update(self):
+        rows = [  # (local stamp file or None, server stamp file, update expected)
+            (None, NEW, True),                                   # against the default 2001-01-01 00:00:00
+            (None, b"2000-12-31 23:59:59", False),               # older than the default
+            (STAMP, STAMP, False),                               # equal
+            (STAMP, OLD, False),                                 # older on the server: still recorded below
+            (STAMP, STAMP + b" ", True),                         # the longer text is the greater
+            (STAMP, STAMP + b"\r\n2099-01-01 00:00:00", False),  # only the first line counts
+            (b"\r\n" + NEW, OLD, True),                          # an empty first line: any stamp is newer
+        ]
+        self.assertLess(DEFAULT_STAMP, NEW)
+        for local, server, update in rows:
+            with self.subTest(local=local, server=server):
+                self.fresh()
+                self.install("v1")
+                if local is not None:
+                    self.write(".dat", local)
+                self.publish(server, "v2")
+                run = self.launch()
+                self.assertExitedNormally(run)
+                self.assertNoMessages(run)
+                self.assertStarted("v2" if update else "v1")
+                expected = [self.url_path("Kassa.txt")] + ([self.url_path("Kassa.bin")] if update else [])
+                self.assertEqual(run.paths, expected)
+                self.assertEqual(self.read(".dat"), server)
+                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+
+    def test_stamp_unavailable_program_started_and_local_stamp_deleted(self):
+        rows = [  # (why, fault on managedfiles/Kassa.txt; None: no server at all)
+            ("unreachable", None),
+            ("not found", Fault(status=404)),
+            ("server error", Fault(status=500)),
+            ("needs a login", Fault(auth=("user", "secret"))),
+        ]
+        for why, fault in rows:
+            with self.subTest(why=why):
+                self.fresh()
+                self.install("v1")
+                self.write(".dat", STAMP)
+                self.publish(NEW, "v2")
+                if fault:
+                    self.server.script(self.url_path("Kassa.txt"), fault)
+                run = self.launch(["/x"], serve=fault is not None)
+                self.assertExitedNormally(run)
+                self.assertNoMessages(run)
+                self.assertStarted("v1", [b"/x"])
+                self.assertEqual(run.paths, [self.url_path("Kassa.txt")] if fault else [])
+                self.assertEqual(self.files(), ["Kassa.exe"], "the local stamp is deleted, nothing replaces it")
+
+    def test_new_program_unavailable_old_one_kept_and_started(self):
+        rows = [  # (why, fault on managedfiles/Kassa.bin)
+            ("not found", Fault(status=404)),
+            ("cut short", Fault(truncate_at=4096)),
+            ("connection reset", Fault(reset_at=4096)),
+        ]
+        for why, fault in rows:
+            with self.subTest(why=why):
+                self.fresh()
+                self.install("v1")
+                self.write(".dat", STAMP)
+                self.publish(NEW, "v2")
+                self.server.script(self.url_path("Kassa.bin"), fault)
+                run = self.launch(["/x"])
+                self.assertExitedNormally(run)
+                self.assertNoMessages(run)
+                self.assertStarted("v1", [b"/x"])
+                self.assertEqual(run.paths, [self.url_path("Kassa.txt"), self.url_path("Kassa.bin")])
+                # The stamp is not recorded, so the next start tries the update again.
+                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.txt"])
+                self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, NEW))
+
+    def test_program_missing_reported_with_its_path(self):
+        self.write(".dat", STAMP)
+        self.publish(STAMP, "v2")
+        run = self.launch(["/x"])
+        self.assertExitedNormally(run)
+        self.assertMessage(run, MSG_MISSING % self.win_path(".exe"))
+        self.assertNothingStarted()
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.txt"])
+        self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, STAMP))
+
+    def test_program_running_while_an_update_arrives(self):
+        self.install("v1")
+        self.write(".dat", STAMP)
+        self.publish(NEW, "v2")
+        self.start_installed(["--stay=60000"])
+        run = self.launch(["/x"])
+        self.assertExitedNormally(run)
+        self.assertMessage(run, MSG_IN_USE)
+        self.assertNothingStarted(before=1)
+        self.assertEqual(self.installed_version(), "v1")
+        self.assertEqual(self.files(), ["Kassa.bin", "Kassa.dat", "Kassa.exe", "Kassa.txt"])
+        self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, NEW))
+        with open(self.managed_exe["v2"], "rb") as f:
+            self.assertEqual(self.read(".bin"), f.read())
+
+    def test_names_and_title_come_from_the_launcher_file_name(self):
+        rows = [  # (launcher file, base name, title of its message boxes)
+            ("KASSA.EXE", "KASSA", b"Kassa"),
+            ("kassa.exe", "kassa", b"kassa"),
+            ("Kassa.Test.exe", "Kassa.Test", b"Kassa"),
+        ]
+        for launcher, base, title in rows:
+            with self.subTest(launcher=launcher):
+                self.fresh()
+                run = self.launch(launcher=launcher)   # no program installed: a message to read
+                self.assertExitedNormally(run)
+                self.assertMessage(run, MSG_MISSING % self.win_path(".exe", base), caption=title)
+                self.assertEqual(run.paths, [self.url_path(base + ".txt")])
+
+    def test_empty_appdata_uses_the_current_drive(self):
+        # The launcher runs in C:\e2e\...\bin, so \Brakven\Applikationer\ is on drive C.
+        self.use_appdata(None)
+        self.install("v1")
+        self.write(".dat", STAMP)
+        self.publish(NEW, "v2")
+        run = self.launch(["/x"])
+        self.assertExitedNormally(run)
+        self.assertNoMessages(run)
+        self.assertStarted("v2", [b"/x"])
+        self.assertEqual(self.read(".dat"), NEW)
+
+    def test_empty_stamp_file_is_the_empty_stamp(self):
+        rows = [  # (empty file, local stamp file, server stamp file, update expected)
+            ("local", b"", NEW, True),       # any non-empty server stamp is newer
+            ("server", STAMP, b"", False),   # an empty server stamp never asks for an update
+        ]
+        for why, local, server, update in rows:
+            with self.subTest(empty=why):
+                self.fresh()
+                self.install("v1")
+                self.write(".dat", local)
+                self.publish(server, "v2")
+                run = self.launch()
+                self.assertExitedNormally(run)
+                self.assertNoMessages(run)
+                self.assertStarted("v2" if update else "v1")
+                self.assertEqual(self.read(".dat"), server)
+
+
+if __name__ == "__main__":
+    unittest.main()
