@@ -177,14 +177,7 @@ public:
         const FILETIME ft = ToFILETIME(in);
         SYSTEMTIME st;
         if (!::FileTimeToSystemTime(&ft, &st)) return false;
-        out.wYear = st.wYear;
-        out.wMonth = st.wMonth;
-        out.wDayOfWeek = st.wDayOfWeek;
-        out.wDay = st.wDay;
-        out.wHour = st.wHour;
-        out.wMinute = st.wMinute;
-        out.wSecond = st.wSecond;
-        out.wMilliseconds = st.wMilliseconds;
+        out = ToSystemTime(st);
         return true;
     }
 };

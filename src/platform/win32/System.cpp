@@ -58,16 +58,7 @@ public:
     SystemTime GetLocalTime() override {
         SYSTEMTIME st;
         ::GetLocalTime(&st);
-        SystemTime t;
-        t.wYear = st.wYear;
-        t.wMonth = st.wMonth;
-        t.wDayOfWeek = st.wDayOfWeek;
-        t.wDay = st.wDay;
-        t.wHour = st.wHour;
-        t.wMinute = st.wMinute;
-        t.wSecond = st.wSecond;
-        t.wMilliseconds = st.wMilliseconds;
-        return t;
+        return ToSystemTime(st);
     }
 
     // Nothing may run after the call: the caller reads its last error.

@@ -47,6 +47,19 @@ namespace platform::win32 {
 inline FileTime ToFileTime(const FILETIME& f) { return {f.dwLowDateTime, f.dwHighDateTime}; }
 inline FILETIME ToFILETIME(const FileTime& f) { return {f.dwLowDateTime, f.dwHighDateTime}; }
 
+inline SystemTime ToSystemTime(const SYSTEMTIME& s) {
+    SystemTime t;
+    t.wYear = s.wYear;
+    t.wMonth = s.wMonth;
+    t.wDayOfWeek = s.wDayOfWeek;
+    t.wDay = s.wDay;
+    t.wHour = s.wHour;
+    t.wMinute = s.wMinute;
+    t.wSecond = s.wSecond;
+    t.wMilliseconds = s.wMilliseconds;
+    return t;
+}
+
 inline FindData ToFindData(const WIN32_FIND_DATAA& w) {
     FindData d;
     d.dwFileAttributes = w.dwFileAttributes;
