@@ -178,12 +178,6 @@ class FrameworkWindowsTest(unittest.TestCase):
             ("error.box_text", _hex(b"Click failed.")),
         ])
 
-    def test_per_block_cost_stays_small(self):
-        # Unthrottled queue checks cost a server call each (10 to 20 us under Wine), and
-        # uncoalesced label and bar updates 100 us and more per block.
-        self.assertLess(int(self.get("perf.idle_ns")), 5000)
-        self.assertLess(int(self.get("perf.block_us")), 100)
-
 
 if __name__ == "__main__":
     unittest.main()
