@@ -11,6 +11,8 @@
 // (Windows-1252 stays exact and blanks cannot break the line apart).
 #include <windows.h>
 
+#include "wintext.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,33 +31,6 @@ void Emit(const std::string& line)
     std::string s = line + "\n";
     DWORD written = 0;
     WriteFile(g_out, s.data(), static_cast<DWORD>(s.size()), &written, nullptr);
-}
-
-std::string Hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::string ClassOf(HWND h)
-{
-    char buf[256];
-    int n = GetClassNameA(h, buf, sizeof buf);
-    return std::string(buf, n > 0 ? n : 0);
-}
-
-// Read from the window manager, without a message: the program under test may be busy in
-// a blocking download and not answer. (Wine keeps a control's text there as well.)
-std::string TextOf(HWND h)
-{
-    char buf[4096];
-    int n = GetWindowTextA(h, buf, sizeof buf);
-    return std::string(buf, n > 0 ? n : 0);
 }
 
 // Places splashprobe.dll (beside this program) as a message hook on the thread of the
@@ -116,14 +91,14 @@ void RecordBox(HWND box)
                 if (SendMessageTimeoutA(c, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &hicon) && hicon)
                     icon = true;
             } else if (text.empty()) {
-                text = TextOf(c);
+                text = StoredText(c);
             }
         } else if (lstrcmpiA(cls.c_str(), "Button") == 0) {
             if (!buttons.empty()) buttons += ",";
-            buttons += Hex(TextOf(c));
+            buttons += Hex(StoredText(c));
         }
     }
-    Emit("box caption=" + Hex(TextOf(box)) + " text=" + Hex(text) + " icon=" + (icon ? "1" : "0") +
+    Emit("box caption=" + Hex(StoredText(box)) + " text=" + Hex(text) + " icon=" + (icon ? "1" : "0") +
          " buttons=" + buttons);
 }
 
@@ -154,7 +129,7 @@ void RecordSplash(HWND h)
                   static_cast<unsigned long>(GetWindowLongA(h, GWL_STYLE)),
                   static_cast<unsigned long>(GetWindowLongA(h, GWL_EXSTYLE)), layered ? 1 : 0,
                   static_cast<unsigned>(alpha), static_cast<unsigned long>(flags));
-    Emit(std::string(line) + " caption=" + Hex(TextOf(h)));
+    Emit(std::string(line) + " caption=" + Hex(StoredText(h)));
 }
 
 }  // namespace
@@ -185,7 +160,7 @@ int main(int argc, char** argv)
             if (!IsWindowVisible(h)) continue;
             std::string cls = ClassOf(h);
             if (windows.insert(h).second)
-                Emit("window class=" + Hex(cls) + " caption=" + Hex(TextOf(h)));
+                Emit("window class=" + Hex(cls) + " caption=" + Hex(StoredText(h)));
             if (cls == "#32770") {
                 auto it = boxes.find(h);
                 if (it == boxes.end()) {
@@ -202,7 +177,7 @@ int main(int argc, char** argv)
                     if (probe) HookSplashThread(h);
                 }
                 for (HWND c : Children(h)) {
-                    std::string obs = "splashchild class=" + Hex(ClassOf(c)) + " text=" + Hex(TextOf(c));
+                    std::string obs = "splashchild class=" + Hex(ClassOf(c)) + " text=" + Hex(StoredText(c));
                     if (splashChildren.insert(obs).second) Emit(obs);
                 }
             }

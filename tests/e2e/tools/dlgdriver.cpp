@@ -25,6 +25,8 @@
 //   ready | found caption= class= | window ... | child ... | enddump | clicked text= |
 //   filled user= password= | file path= exists= size= | gone | fail step= reason= | done
 #include <windows.h>
+
+#include "wintext.h"
 #include <commctrl.h>
 
 #include <cstdio>
@@ -47,34 +49,7 @@ void Emit(const std::string& line)
     WriteFile(g_out, s.data(), static_cast<DWORD>(s.size()), &written, nullptr);
 }
 
-std::string Hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::string ClassOf(HWND h)
-{
-    char buf[256];
-    int n = GetClassNameA(h, buf, sizeof buf);
-    return std::string(buf, n > 0 ? n : 0);
-}
-
 bool IsClass(HWND h, const char* cls) { return lstrcmpiA(ClassOf(h).c_str(), cls) == 0; }
-
-// Labels, buttons and captions: read from the window manager without a message, so a
-// program blocked in a network read cannot stall the driver.
-std::string StoredText(HWND h)
-{
-    char buf[4096];
-    int n = GetWindowTextA(h, buf, sizeof buf);
-    return std::string(buf, n > 0 ? n : 0);
-}
 
 // An edit keeps its text itself: ask it.
 std::string TextOf(HWND h)

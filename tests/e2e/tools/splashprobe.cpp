@@ -5,21 +5,12 @@
 // by the environment variable E2E_SPLASH_PROBE of that program; without it nothing happens.
 #include <windows.h>
 
+#include "wintext.h"
+
 #include <set>
 #include <string>
 
 namespace {
-
-std::string Hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 bool IsSplash(HWND h)
 {
