@@ -28,6 +28,9 @@ TEST(SizeText, UnitsAndBoundaries) {
         {999, "999 bytes"},
         {1000, "1.00 Kb"},
         {4096, "4.10 Kb"},
+        {1005, "1.00 Kb"},  // ties at the third decimal go to the even neighbour
+        {1015, "1.02 Kb"},
+        {1234567, "1.23 Mb"},
         {999999, "1000.00 Kb"},
         {1000000, "1.00 Mb"},
         {1500000, "1.50 Mb"},
