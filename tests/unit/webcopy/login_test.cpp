@@ -3,25 +3,12 @@
 
 #include <stdexcept>
 
-#include "framework/Application.h"
-#include "framework/headless/Headless.h"
+#include "framework/FrameworkFixture.h"
 #include "webcopy/WcLogin.h"
 
 namespace {
 
-class Login : public ::testing::Test {
-protected:
-    void SetUp() override {
-        headless::Reset();
-        Application = new TApplication;
-        Application->Initialize();
-    }
-    void TearDown() override {
-        delete Application;
-        Application = nullptr;
-        headless::Reset();
-    }
-};
+class Login : public FrameworkTest {};
 
 TEST_F(Login, Layout) {
     TWcLoginForm form(nullptr);
