@@ -19,6 +19,8 @@
 
 #include <windows.h>
 #include <commctrl.h>
+
+#include "../tools/wintext.h"
 #undef MessageBox
 
 namespace {
@@ -29,16 +31,6 @@ void Out(const std::string& key, const std::string& value) {
 }
 
 void Out(const std::string& key, long long value) { Out(key, IntToStr(value)); }
-
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 HWND H(const TControl& c) { return static_cast<HWND>(c.Handle()); }
 

@@ -10,15 +10,8 @@ import time
 from dataclasses import dataclass
 from typing import Dict, List, Optional
 
+from .boxwatch import _fields
 from .wine import Wine
-
-
-def _fields(line: str) -> Dict[str, str]:
-    out = {}
-    for part in line.split()[1:]:
-        key, _, value = part.partition("=")
-        out[key] = value
-    return out
 
 
 @dataclass
