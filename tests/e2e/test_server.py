@@ -86,6 +86,18 @@ class ScriptedServerTest(unittest.TestCase):
         self.assertLess(time.monotonic() - started, 3)
         self.assertTrue(0 < len(body) < 10000, len(body))
 
+    def test_trickle_delivered_whole_keeps_the_connection(self):
+        # A client that reuses its connection must find the server still listening on it.
+        self.server.script("/slow", body=b"y" * 40, trickle=(10, 0.01, 5))
+        conn = http.client.HTTPConnection("127.0.0.1", self.server.port, timeout=10)
+        self.addCleanup(conn.close)
+        conn.request("GET", "/slow")
+        self.assertEqual(conn.getresponse().read(), b"y" * 40)
+        sock = conn.sock
+        conn.request("GET", "/managedfiles/Kassa.txt")
+        self.assertEqual(conn.getresponse().read(), b"2013-07-18 10:00:00\r\n")
+        self.assertIs(conn.sock, sock, "the second request went over the first connection")
+
     def test_last_modified_and_missing_content_length(self):
         from datetime import datetime
         self.server.script("/d", body=b"abc", last_modified=datetime(2013, 7, 18, 9, 0, 0), content_length=False)

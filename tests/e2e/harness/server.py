@@ -119,21 +119,27 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if not send_body:
             return
         cut = fault.truncate_at if fault.truncate_at is not None else fault.reset_at
+        complete = True
         if fault.trickle:
-            self._trickle(body[:cut] if cut is not None else body, *fault.trickle)
+            complete = self._trickle(body[:cut] if cut is not None else body, *fault.trickle)
         else:
             self.wfile.write(body[:cut] if cut is not None else body)
-        if cut is not None or fault.trickle:
+        # A body that arrived whole leaves the connection open for the next request, as a
+        # real server does; closing it under a client's kept-alive connection makes a race.
+        if cut is not None or not complete:
             self._close(reset=fault.reset_at is not None)
 
-    def _trickle(self, body, step, interval, give_up):
+    def _trickle(self, body, step, interval, give_up) -> bool:
+        """Writes `body` a step at a time; False when the bound cut it short."""
         deadline = time.monotonic() + give_up
         for pos in range(0, len(body), step):
+            if pos:
+                time.sleep(interval)
             if time.monotonic() > deadline:
-                return
+                return False
             self.wfile.write(body[pos:pos + step])
             self.wfile.flush()
-            time.sleep(interval)
+        return True
 
     def _close(self, reset):
         self.wfile.flush()
