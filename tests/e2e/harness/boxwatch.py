@@ -80,15 +80,26 @@ class BoxWatch:
         self.seen: Optional[Observations] = None
 
     def __enter__(self):
-        self.proc = self.wine.start(self.exe, [self.wine.windows_path(self.out), self.wine.windows_path(self.stopfile),
-                                               str(int(self.timeout * 1000))] + (["--probe"] if self.probe else []))
-        deadline = time.monotonic() + 30
-        while not self._lines():
-            if not self.proc.running() or time.monotonic() > deadline:
-                self.proc.kill()
-                raise RuntimeError(f"boxwatch did not start: {self.proc.output()!r}")
-            time.sleep(0.05)
-        return self
+        # Rarely (seen about once in a few hundred starts) wine64 ends at once, without
+        # output, before the watcher has run a line; such a start is simply made again.
+        for attempt in range(3):
+            self.proc = self.wine.start(self.exe, [self.wine.windows_path(self.out),
+                                                   self.wine.windows_path(self.stopfile),
+                                                   str(int(self.timeout * 1000))]
+                                        + (["--probe"] if self.probe else []))
+            deadline = time.monotonic() + 30
+            while not self._lines():
+                ended = not self.proc.running()
+                if ended or time.monotonic() > deadline:
+                    self.proc.kill()
+                    break
+                time.sleep(0.05)
+            else:
+                return self
+            if not ended or self.proc.output() or attempt == 2:
+                break
+        raise RuntimeError(f"boxwatch did not start (exit {self.proc.popen.returncode}): "
+                           f"{self.proc.output()!r}")
 
     def __exit__(self, *exc):
         self.stop()
