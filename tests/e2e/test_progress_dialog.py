@@ -6,14 +6,12 @@ import re
 import unittest
 
 from harness.dialogs import DialogDriver
-from harness.launcher import LauncherCase
+from harness.launcher import NEW, STAMP, LauncherCase
 from harness.wcopy import WcopyDialogCase
 
 BODY = bytes(range(256)) * 256       # 65536 bytes: 16 blocks
 SLOW = (4096, 0.2, 20)               # one block every 0.2 s: the dialog stays up about 3 s
 BIG = bytes(range(256)) * 640        # 163840 bytes, 40 blocks, cancelled half way
-STAMP = b"2013-07-18 10:00:00"
-NEW = b"2013-07-18 11:00:00"
 
 
 class ProgressDialogTest(WcopyDialogCase):
@@ -164,13 +162,7 @@ class LauncherCancelTest(LauncherCase):
         self.assertTrue(d.find(b"Elapsed time : ").visible)
         self.assertEqual([(c.text, c.left, c.top) for c in d.by_class("Button")], [(b"Cancel", 215, 160)])
 
-        self.assertExitedNormally(run)
-        self.assertNoMessages(run)
-        self.assertStarted("v1", [b"/x"])
-        self.assertEqual(run.paths, [self.url_path("Kassa.txt"), self.url_path("Kassa.bin")])
-        # No Kassa.bin is left; the stamp is not recorded, so the next start tries again.
-        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.txt"])
-        self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, NEW))
+        self.assertOldProgramKept(run, [b"/x"], STAMP, NEW)
 
 
 if __name__ == "__main__":

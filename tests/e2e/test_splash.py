@@ -1,10 +1,7 @@
 """The launcher's splash window as another program on the desktop sees it."""
 import os
 
-from harness.launcher import LauncherCase
-
-STAMP = b"2013-07-18 10:00:00"
-NEW = b"2013-07-18 11:00:00"
+from harness.launcher import NEW, STAMP, LauncherCase
 
 
 class SplashTest(LauncherCase):

@@ -1,6 +1,7 @@
 // WinInet through thin wrappers. Body reads get a read-ahead buffer: WinInet costs much
 // per call under Wine, and the transfers read in small blocks.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -15,7 +16,7 @@ namespace {
 constexpr DWORD kReadAhead = 64 * 1024;
 
 // A refill that took at most this long lets the next one ask for twice as much.
-constexpr long long kQuickRefillMicroseconds = 4000;
+constexpr std::chrono::microseconds kQuickRefill{4000};
 
 struct ReadAhead {
     std::unique_ptr<char[]> data{new char[kReadAhead]};
@@ -23,17 +24,6 @@ struct ReadAhead {
     DWORD end = 0;
     DWORD grown = 0;  // size earned by quick refills; 0 while the data trickles
 };
-
-long long Microseconds() {
-    static const long long frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency;
-}
 
 class Win32Network final : public Network {
 public:
@@ -87,12 +77,13 @@ public:
                 available = 0;
             const DWORD size =
                 std::min(std::max({available, static_cast<DWORD>(toRead), ra->grown}), kReadAhead);
-            const long long start = Microseconds();
+            const auto start = std::chrono::steady_clock::now();
             if (!::InternetReadFile(h, ra->data.get(), size, &n)) {
                 if (read) *read = 0;
                 return false;
             }
-            const bool quick = n == size && Microseconds() - start <= kQuickRefillMicroseconds;
+            const bool quick =
+                n == size && std::chrono::steady_clock::now() - start <= kQuickRefill;
             ra->grown = quick ? std::min(size * 2, kReadAhead) : 0;
             ra->pos = 0;
             ra->end = n;

@@ -16,6 +16,7 @@
 #include "framework/Forms.h"
 #include "framework/Strings.h"
 #include "framework/Thread.h"
+#include "webcopy/WcLogin.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -293,51 +294,11 @@ struct LoginForm {
     TButton* ok;
 };
 
+// The transfer component's own login form, so the keys below drive the real layout.
 LoginForm NewLogin() {
-    LoginForm l;
-    l.form = new TForm(Application);
-    TForm* f = l.form;
-    f->BorderStyle = bsDialog;
-    f->BorderIcons = biSystemMenu;
-    f->Position = poScreenCenter;
-    f->SetBounds(0, 0, 328, 223);
-    f->StyleChanged();
+    auto* f = new TWcLoginForm(Application);
     f->SetCaption("Connect to 127.0.0.1");
-    auto* image = new TImage(f);
-    image->SetParent(f);
-    image->LoadBitmapResource("WCLOGINBANNER");
-    auto edit = [f](int top, int tab) {
-        auto* e = new TEdit(f);
-        e->SetParent(f);
-        e->SetBounds(104, top, 193, 21);
-        e->TabOrder = tab;
-        return e;
-    };
-    l.user = edit(80, 0);
-    l.password = edit(112, 1);
-    l.password->PasswordChar = '*';
-    auto label = [f](int top, const std::string& text, TControl* focus) {
-        auto* lb = new TLabel(f);
-        lb->SetParent(f);
-        lb->SetBounds(16, top, 0, 13);
-        lb->SetCaption(text);
-        lb->FocusControl = focus;
-    };
-    label(80, "&User name: ", l.user);
-    label(112, "&Password:", l.password);
-    auto button = [f](int left, const std::string& text, int result, int tab) {
-        auto* b = new TButton(f);
-        b->SetParent(f);
-        b->SetBounds(left, 152, 75, 25);
-        b->SetCaption(text);
-        b->ModalResult = result;
-        b->TabOrder = tab;
-        return b;
-    };
-    l.ok = button(144, "OK", mrOk, 2);
-    l.ok->Default = true;
-    button(224, "Cancel", mrCancel, 3)->Cancel = true;
-    return l;
+    return {f, f->Edit1, f->Edit2, f->Button1};
 }
 
 void LoginForms(TForm* splash) {

@@ -22,6 +22,9 @@ BASE_URL = os.environ.get("UPDATE_BASE_URL", "http://127.0.0.1:8642/")
 MSG_MISSING = b"N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren \r\n%s saknas"
 MSG_IN_USE = b"Programmet troligen redan ig\xe5ng, vg st\xe4ng det och f\xf6rs\xf6k igen"
 DEFAULT_STAMP = b"2001-01-01 00:00:00"
+# An installed stamp and a newer one on the server, for the tests that update.
+STAMP = b"2013-07-18 10:00:00"
+NEW = b"2013-07-18 11:00:00"
 
 
 @dataclass
@@ -230,6 +233,16 @@ class LauncherCase(unittest.TestCase):
         tail = b"".join(a + b" " for a in args)
         self.assertIn(start.cmdline, (path + b" " + tail, b'"' + path + b'" ' + tail))
         return start
+
+    def assertOldProgramKept(self, run: LauncherRun, args: Sequence[bytes], local: bytes, server: bytes):
+        """An update was asked for and did not arrive: the installed v1 started quietly, no
+        N.bin is left, and the stamp is not recorded, so the next start tries again."""
+        self.assertExitedNormally(run)
+        self.assertNoMessages(run)
+        self.assertStarted("v1", args)
+        self.assertEqual(run.paths, [self.url_path(self.NAME + ".txt"), self.url_path(self.NAME + ".bin")])
+        self.assertEqual(self.files(), [self.NAME + ".dat", self.NAME + ".exe", self.NAME + ".txt"])
+        self.assertEqual((self.read(".dat"), self.read(".txt")), (local, server))
 
     def assertNothingStarted(self, name: Optional[str] = None, before: int = 0):
         self.assertEqual(self.starts(name)[before:], [])
