@@ -10,18 +10,13 @@ const char kMachineKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 constexpr uint32_t kEnvBufferSize = 260;
 constexpr long kErrorSuccess = 0, kErrorFileNotFound = 2;
 
-// An open registry key, closed on every path out (a bad value throws mid-read).
-class RegKey {
+// Text values of one registry key.
+class KeyReader {
 public:
     // Read access only: ordinary users may read, but not write, the machine key.
-    RegKey(platform::RegRoot root, const char* subKey) : key_(platform::Reg().OpenKeyRead(root, subKey)) {}
-    ~RegKey() {
-        if (key_) platform::Reg().CloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
+    KeyReader(platform::RegRoot root, const char* subKey) : key_(platform::Reg().OpenKeyRead(root, subKey)) {}
 
-    bool IsOpen() const { return key_ != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(key_); }
 
     // Missing or empty values give empty text; text values are taken up to their first
     // zero byte, unexpanded.
@@ -41,7 +36,7 @@ public:
     std::string ReadPath(const std::string& name) const { return ExpandOneVariable(ReadString(name)); }
 
 private:
-    void* key_;
+    platform::RegKey key_;  // closed on every path out (a bad value throws mid-read)
 };
 
 }  // namespace
@@ -75,7 +70,7 @@ TPBSystemPath::TPBSystemPath(TComponent* owner) : TComponent(owner) {
     Temp_ = sys.GetTempPath();
 
     {
-        RegKey user(platform::RegRoot::CurrentUser, kShellFoldersKey);
+        KeyReader user(platform::RegRoot::CurrentUser, kShellFoldersKey);
         if (user.IsOpen()) {
             AppData_ = user.ReadPath("AppData");
             Cache_ = user.ReadPath("Cache");
@@ -100,7 +95,7 @@ TPBSystemPath::TPBSystemPath(TComponent* owner) : TComponent(owner) {
         }
     }
     {
-        RegKey machine(platform::RegRoot::LocalMachine, kMachineKey);
+        KeyReader machine(platform::RegRoot::LocalMachine, kMachineKey);
         if (machine.IsOpen()) {
             CommonFiles_ = machine.ReadPath("CommonFilesDir");
             Config_ = machine.ReadPath("ConfigPath");

@@ -1,6 +1,7 @@
 #pragma once
 // WinInet-shaped network interface: the calls the transfer operations make, with the
 // Win32 values, so the operations read like the calls they stand for.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,44 @@ struct FindData {  // WIN32_FIND_DATAA, the fields that matter
 
 using HINTERNET = void*;
 
+class Network;
+
+// An open WinInet handle, owned: closed through the service that made it when it goes out
+// of scope or is reset. Move-only. WinInet closes children with their parent, so an owner
+// must let a child go before its parent (declare the parent first).
+class InetHandle {
+public:
+    InetHandle() = default;
+    InetHandle(std::nullptr_t) {}  // a failed call's result
+    InetHandle(Network* net, HINTERNET h) : net_(h ? net : nullptr), h_(h) {}
+    InetHandle(InetHandle&& other) noexcept : net_(other.net_), h_(other.h_) {
+        other.net_ = nullptr;
+        other.h_ = nullptr;
+    }
+    InetHandle& operator=(InetHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            net_ = other.net_;
+            h_ = other.h_;
+            other.net_ = nullptr;
+            other.h_ = nullptr;
+        }
+        return *this;
+    }
+    InetHandle(const InetHandle&) = delete;
+    InetHandle& operator=(const InetHandle&) = delete;
+    ~InetHandle() { reset(); }
+
+    HINTERNET get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+    // Closes now; the result of the close (false when it failed or nothing was open).
+    bool reset();
+
+private:
+    Network* net_ = nullptr;
+    HINTERNET h_ = nullptr;
+};
+
 inline constexpr uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0;
 inline constexpr uint32_t INTERNET_OPEN_TYPE_PROXY = 3;
 inline constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000u;
@@ -44,23 +83,25 @@ inline constexpr uint32_t FTP_TRANSFER_TYPE_BINARY = 2;
 inline constexpr uint32_t GENERIC_READ_ = 0x80000000u;
 inline constexpr uint32_t GENERIC_WRITE_ = 0x40000000u;
 
+// Calls that open a handle hand it out owned; the others take the raw handle (`.get()`).
 class Network {
 public:
     virtual ~Network() = default;
-    virtual HINTERNET InternetOpen(const std::string& agent, uint32_t accessType,
+    virtual InetHandle InternetOpen(const std::string& agent, uint32_t accessType,
                                    const char* proxy, const char* bypass, uint32_t flags) = 0;
+    // What an InetHandle calls; the rest of the system closes by resetting its handle.
     virtual bool InternetCloseHandle(HINTERNET h) = 0;
-    virtual HINTERNET InternetOpenUrl(HINTERNET session, const std::string& url,
+    virtual InetHandle InternetOpenUrl(HINTERNET session, const std::string& url,
                                       const char* headers, uint32_t headersLength,
                                       uint32_t flags, uintptr_t context) = 0;
     // Win32 shape: buffer and length in/out.
     virtual bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer,
                                uint32_t* bufferLength, uint32_t* index) = 0;
     virtual bool InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) = 0;
-    virtual HINTERNET InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+    virtual InetHandle InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
                                       const char* user, const char* password, uint32_t service,
                                       uint32_t flags, uintptr_t context) = 0;
-    virtual HINTERNET HttpOpenRequest(HINTERNET connect, const std::string& verb,
+    virtual InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb,
                                       const std::string& object, uint32_t flags,
                                       uintptr_t context) = 0;
     // HttpSendRequestExA with an INTERNET_BUFFERS whose dwBufferTotal is `totalLength`.
@@ -72,15 +113,26 @@ public:
     virtual bool FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) = 0;
     virtual bool FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) = 0;
     virtual bool FtpCreateDirectory(HINTERNET connect, const std::string& dir) = 0;
-    virtual HINTERNET FtpFindFirstFile(HINTERNET connect, const std::string& search,
+    virtual InetHandle FtpFindFirstFile(HINTERNET connect, const std::string& search,
                                        FindData& data, uint32_t flags, uintptr_t context) = 0;
     virtual bool InternetFindNextFile(HINTERNET find, FindData& data) = 0;
     virtual uint32_t FtpGetFileSize(HINTERNET file, uint32_t* high) = 0;
-    virtual HINTERNET FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+    virtual InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                                   uint32_t flags, uintptr_t context) = 0;
     virtual bool FtpDeleteFile(HINTERNET connect, const std::string& name) = 0;
     // FormatMessageA from wininet.dll's message table; false when it has no such message.
     virtual bool FormatMessage(uint32_t code, std::string& text) = 0;
+
+protected:
+    InetHandle OwnHandle(HINTERNET h) { return InetHandle(this, h); }
 };
+
+inline bool InetHandle::reset() {
+    if (!h_) return false;
+    const bool ok = net_->InternetCloseHandle(h_);
+    net_ = nullptr;
+    h_ = nullptr;
+    return ok;
+}
 
 }  // namespace platform

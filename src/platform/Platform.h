@@ -2,6 +2,7 @@
 // Operating-system services the system calls, behind narrow interfaces. The Win32
 // implementation lives in win32/, the test doubles in fake/. Nothing here includes
 // <windows.h>; values that cross the seam use the Win32 numbers.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,16 +58,64 @@ public:
 enum class RegRoot { CurrentUser, LocalMachine };
 inline constexpr uint32_t REG_SZ_ = 1, REG_EXPAND_SZ_ = 2, REG_BINARY_ = 3, REG_DWORD_ = 4;
 
+class Registry;
+
+// An open registry key, owned: closed when it goes out of scope. Move-only.
+class RegKey {
+public:
+    RegKey() = default;
+    RegKey(std::nullptr_t) {}  // a failed open
+    RegKey(Registry* reg, void* key) : reg_(key ? reg : nullptr), key_(key) {}
+    RegKey(RegKey&& other) noexcept : reg_(other.reg_), key_(other.key_) {
+        other.reg_ = nullptr;
+        other.key_ = nullptr;
+    }
+    RegKey& operator=(RegKey&& other) noexcept;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    ~RegKey() { reset(); }
+
+    void* get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    void reset();
+
+private:
+    Registry* reg_ = nullptr;
+    void* key_ = nullptr;
+};
+
 class Registry {
 public:
     virtual ~Registry() = default;
-    // Opens an existing key for reading; nullptr when it cannot be opened.
-    virtual void* OpenKeyRead(RegRoot root, const std::string& subKey) = 0;
+    // Opens an existing key for reading; empty when it cannot be opened.
+    virtual RegKey OpenKeyRead(RegRoot root, const std::string& subKey) = 0;
     // 0 (ERROR_SUCCESS) with type and data; 2 (ERROR_FILE_NOT_FOUND) when the value does
     // not exist; another code when it exists but cannot be read.
-    virtual long QueryValue(void* key, const std::string& name, uint32_t& type, std::string& data) = 0;
+    virtual long QueryValue(const RegKey& key, const std::string& name, uint32_t& type,
+                            std::string& data) = 0;
+    // What a RegKey calls when it lets go.
     virtual void CloseKey(void* key) = 0;
+
+protected:
+    RegKey OwnKey(void* key) { return RegKey(this, key); }
 };
+
+inline RegKey& RegKey::operator=(RegKey&& other) noexcept {
+    if (this != &other) {
+        reset();
+        reg_ = other.reg_;
+        key_ = other.key_;
+        other.reg_ = nullptr;
+        other.key_ = nullptr;
+    }
+    return *this;
+}
+
+inline void RegKey::reset() {
+    if (key_) reg_->CloseKey(key_);
+    reg_ = nullptr;
+    key_ = nullptr;
+}
 
 class System {
 public:

@@ -343,9 +343,8 @@ int main(int argc, char** argv) {
     }
 
     // A dialog kept open by the open buttons stays until the user closes or uses it.
-    if (wc->ProgressDialog && wc->RunFinished && wc->ProgressDialog->Visible()) {
-        while (wc->ProgressDialog && wc->ProgressDialog->Visible())
-            Application->HandleMessage();
+    if (wc->DialogShowing()) {
+        while (wc->DialogShowing()) Application->HandleMessage();
         Line("DialogClosed");
     }
 

@@ -1,11 +1,18 @@
 // The run: Execute hands the run to the user-interface thread through a worker thread's
 // synchronize request, and RunItems performs the active jobs in order.
+#include "webcopy/Driver.h"
+
+#include <memory>
+
 #include "framework/Application.h"
 #include "framework/Thread.h"
 #include "platform/Platform.h"
-#include "webcopy/Driver.h"
+#include "webcopy/Operations.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Run.h"
 #include "webcopy/WebCopy.h"
 
+namespace webcopy {
 namespace {
 
 // Its only work is to have RunItems run on the user-interface thread; it frees itself.
@@ -22,7 +29,7 @@ public:
 protected:
     void Execute() override {
         try {
-            Synchronize([this] { owner_->RunItems(); });
+            Synchronize([this] { RunItems(*owner_); });
         } catch (...) {
             // RunItems has already closed its session and dialog; the run just ends.
         }
@@ -32,138 +39,77 @@ private:
     TWebCopy* owner_;
 };
 
-bool IsSingleFtp(TWebCopyProtocol p) { return p == wpFtp || p == wpFtpUpload; }
+bool IsSingleFtp(TWebCopyProtocol p) {
+    const OperationEntry* entry = FindOperation(p);
+    return entry && entry->singleFtp;
+}
 
 std::string FtpKey(const TWebCopyItem& item) {
     return item.FTPHost + item.FTPUserID + item.FTPPassword;
 }
 
-void SetRunCaption(TWebCopy& wc, TWebCopyProtocol p) {
-    if (!wc.ProgressDialog) return;
-    switch (p) {
-        case wpHttp:
-        case wpFtp: wc.ProgressDialog->SetCaption(wc.DlgDwnload + " ..."); break;
-        case wpFile: wc.ProgressDialog->SetCaption(wc.DlgCopying + " ..."); break;
-        case wpFtpUpload:
-        case wpHttpUpload: wc.ProgressDialog->SetCaption(wc.DlgUpload + " ..."); break;
-        default: break;  // the multi-file, delete and list jobs keep the caption
+void SetJobCaption(Run& run, CaptionWord word) {
+    const TWebCopy& wc = run.wc;
+    switch (word) {
+        case CaptionWord::Download: run.view.SetCaption(wc.DlgDwnload + " ..."); break;
+        case CaptionWord::Copy: run.view.SetCaption(wc.DlgCopying + " ..."); break;
+        case CaptionWord::Upload: run.view.SetCaption(wc.DlgUpload + " ..."); break;
+        case CaptionWord::Keep: break;  // the multi-file, delete and list jobs
     }
 }
 
-// The job's inputs, copied so that an event handler that edits Items cannot pull them away
-// while the operation works.
-struct Job {
-    explicit Job(const TWebCopyItem& item)
-        : URL(item.URL), TargetDir(item.TargetDir), TargetFilename(item.TargetFilename),
-          Protocol(item.Protocol), HTTPCommand(item.HTTPCommand), FTPHost(item.FTPHost),
-          FTPUserID(item.FTPUserID), FTPPassword(item.FTPPassword), FTPPort(item.FTPPort),
-          CopyNewerOnly(item.CopyNewerOnly), Authenticate(item.Authenticate),
-          HTTPUserID(item.HTTPUserID), HTTPPassword(item.HTTPPassword) {}
-    std::string URL, TargetDir, TargetFilename;
-    TWebCopyProtocol Protocol;
-    TWebCopyHTTPCommand HTTPCommand;
-    std::string FTPHost, FTPUserID, FTPPassword;
-    int32_t FTPPort;
-    bool CopyNewerOnly;
-    TWebCopyAuthentication Authenticate;
-    std::string HTTPUserID, HTTPPassword;
-};
-
-bool RunOperation(TWebCopy& wc, int i, const Job& j, TDateTime& date, bool& noNewer, bool keep) {
-    switch (j.Protocol) {
-        case wpHttp:
-            return wc.HttpDownload(i, j.URL, j.TargetDir, j.TargetFilename, j.CopyNewerOnly, date,
-                                   noNewer, j.Authenticate, j.HTTPUserID, j.HTTPPassword);
-        case wpFtp:
-            return wc.FtpDownload(i, j.FTPUserID, j.FTPPassword, j.FTPHost, j.FTPPort, j.URL,
-                                  j.TargetDir, j.TargetFilename, j.CopyNewerOnly, date, noNewer,
-                                  keep, true);
-        case wpFile:
-            return wc.FileCopy(i, j.FTPUserID, j.FTPPassword, j.FTPHost, j.FTPPort, j.URL,
-                               j.TargetDir, j.TargetFilename, j.CopyNewerOnly, date, noNewer);
-        case wpFtpUpload:
-            return wc.FtpUpload(i, j.FTPUserID, j.FTPPassword, j.FTPHost, j.FTPPort, j.URL,
-                                j.TargetDir, j.TargetFilename, j.CopyNewerOnly, date, noNewer,
-                                keep);
-        case wpHttpUpload:
-            return wc.HttpUpload(j.URL, j.TargetDir, j.TargetFilename, j.HTTPCommand);
-        case wpMultiFtp:
-            return wc.MultiFtpDownload(i, j.FTPUserID, j.FTPPassword, j.FTPHost, j.FTPPort, j.URL,
-                                       j.TargetDir, j.TargetFilename, j.CopyNewerOnly, date,
-                                       noNewer, false);
-        case wpMultiFtpUpload:
-            return wc.MultiFtpUpload(i, j.FTPUserID, j.FTPPassword, j.FTPHost, j.FTPPort, j.URL,
-                                     j.TargetDir, j.TargetFilename, j.CopyNewerOnly, date,
-                                     noNewer, false);
-        case wpFtpDelete:
-            return wc.FtpRemove(i, j.FTPUserID, j.FTPPassword, j.FTPHost, j.FTPPort, j.URL,
-                                j.TargetDir, j.TargetFilename, false);
-        case wpFtpList:
-            return wc.FtpListing(i, j.FTPUserID, j.FTPPassword, j.FTPHost, j.FTPPort, j.URL,
-                                 j.TargetDir, j.TargetFilename, j.CopyNewerOnly, date, noNewer,
-                                 false);
+bool NeedsNetwork(TWebCopyItems& items) {
+    for (int i = 0; i < items.Count(); ++i) {
+        const OperationEntry* entry = FindOperation(items[i].Protocol);
+        if (items[i].Active && entry && entry->usesNetwork) return true;
     }
-    return false;  // a value outside the enumeration runs nothing
+    return false;
 }
 
-void OpenSession(TWebCopy& wc) {
+void OpenSession(Run& run) {
+    const TWebCopy& wc = run.wc;
     platform::Network& net = platform::Net();
     if (wc.Proxy.empty())
-        wc.Session = net.InternetOpen(wc.Agent, platform::INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, 0);
+        run.Session = net.InternetOpen(wc.Agent, platform::INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                       nullptr, 0);
     else
-        wc.Session = net.InternetOpen(wc.Agent, platform::INTERNET_OPEN_TYPE_PROXY,
-                                      wc.Proxy.c_str(), nullptr, 0);
+        run.Session = net.InternetOpen(wc.Agent, platform::INTERNET_OPEN_TYPE_PROXY,
+                                       wc.Proxy.c_str(), nullptr, 0);
 }
 
 // A kept FTP connection belongs to the session: it goes with it, so a later run can never
 // pick up a connection of a closed session.
-void CloseSession(TWebCopy& wc) {
-    platform::Network& net = platform::Net();
-    if (wc.CachedFtpConnection) net.InternetCloseHandle(wc.CachedFtpConnection);
-    wc.CachedFtpConnection = nullptr;
-    wc.CachedFtpKey.clear();
-    if (wc.Session) net.InternetCloseHandle(wc.Session);
-    wc.Session = nullptr;
+void CloseSession(Run& run) {
+    run.CachedFtpConnection.reset();
+    run.CachedFtpKey.clear();
+    run.Session.reset();
 }
 
-void RunJobs(TWebCopy& wc) {
+void RunJobs(Run& run) {
+    TWebCopy& wc = run.wc;
     const int count = wc.Items.Count();
     for (int i = 0; i < count; ++i) {
         if (!wc.Items[i].Active) continue;
-        ++wc.CurrentFileNumber;
+        ++run.CurrentFileNumber;
         if (wc.OnFileStart) wc.OnFileStart(&wc, i);
 
-        const Job job(wc.Items[i]);
-        SetRunCaption(wc, job.Protocol);
-        TDateTime date = wc.Items[i].FileDate;
-        bool noNewer = false;
-        const bool keep = KeepConnectionFor(wc.Items, i);
-        const bool result = RunOperation(wc, i, job, date, noNewer, keep);
+        Job job(i, wc.Items[i]);
+        job.KeepConnection = KeepConnectionFor(wc.Items, i);
+        const OperationEntry* entry = FindOperation(job.Protocol);
+        bool result = false;  // a value outside the enumeration runs nothing
+        if (entry) {
+            SetJobCaption(run, entry->caption);
+            result = entry->perform(run, job);
+        }
 
         TWebCopyItem& item = wc.Items[i];
-        item.FoundFileDate = date;
-        item.Done = result && !wc.Cancelled;
-        item.NoNewerFile = noNewer;
-        if (wc.Cancelled) break;
+        item.FoundFileDate = job.FileDate;
+        item.Done = result && !run.Cancelled();
+        item.NoNewerFile = job.NoNewerFile;
+        if (job.FileList) item.FileList = std::move(job.FileList);
+        if (job.FileDetails) item.FileDetails = std::move(job.FileDetails);
+        if (run.Cancelled()) break;
         if (wc.OnFileDone) wc.OnFileDone(&wc, i);
-    }
-}
-
-void EndRun(TWebCopy& wc) {
-    if (wc.ShowOpenFile || wc.ShowOpenFolder) {
-        if (wc.OnCopyDone) wc.OnCopyDone(&wc);
-        if (wc.CancelButton) wc.CancelButton->SetCaption(wc.DlgClose);
-        wc.RunFinished = true;
-        if (wc.Animation) wc.Animation->SetActive(false);
-        if (!wc.Cancelled) {
-            if (wc.OpenFileButton) wc.OpenFileButton->SetEnabled(true);
-            if (wc.OpenFolderButton) wc.OpenFolderButton->SetEnabled(true);
-        }
-    } else {
-        if (wc.ProgressDialog) wc.ProgressDialog->Close();  // refused unless DlgShowCloseBtn
-        wc.DestroyProgressDialog();
-        if (wc.OnCopyDone) wc.OnCopyDone(&wc);
     }
 }
 
@@ -175,37 +121,33 @@ bool KeepConnectionFor(TWebCopyItems& items, int i) {
     return IsSingleFtp(next.Protocol) && FtpKey(items[i]) == FtpKey(next);
 }
 
+void RunItems(TWebCopy& wc) {
+    // The dialog is owned by the component; this run lets it go unless it ends kept open.
+    std::unique_ptr<TWcProgressDialog> dialog;
+    if (wc.ShowDialog) dialog = std::make_unique<TWcProgressDialog>(wc);
+    HiddenView hidden;
+    Run run(wc, dialog ? static_cast<ProgressView&>(*dialog) : hidden);
+
+    if (NeedsNetwork(wc.Items)) OpenSession(run);
+    RunJobs(run);  // an exception ends the run here without OnFileDone or OnCopyDone
+    CloseSession(run);
+
+    if (wc.ShowOpenFile || wc.ShowOpenFolder) {
+        if (wc.OnCopyDone) wc.OnCopyDone(&wc);
+        run.view.KeepOpen(run.Cancelled(), run.LastTargetFile, run.LastTargetDir);
+        dialog.release();  // stays on screen, owned by the component
+    } else {
+        if (dialog) dialog->Close();  // refused unless DlgShowCloseBtn
+        dialog.reset();
+        if (wc.OnCopyDone) wc.OnCopyDone(&wc);
+    }
+}
+
+}  // namespace webcopy
+
 void TWebCopy::Execute() {
-    ThreadDone = false;
-    new TWCopyThread(this, [this](TObject*) { ThreadDone = true; });
+    threadDone_ = false;
+    new webcopy::TWCopyThread(this, [this](TObject*) { threadDone_ = true; });
     // RunItems runs inside one of these calls; each blocks until there is work.
-    while (!ThreadDone) Application->HandleMessage();
-}
-
-void TWebCopy::RunItems() {
-    try {
-        BuildProgressDialog();
-        Session = nullptr;
-        if (NetworkItemCount() > 0) OpenSession(*this);
-        CurrentFileNumber = 0;
-        LastRemoteDir.clear();
-        RunJobs(*this);
-    } catch (...) {
-        // The run ends here without OnFileDone or OnCopyDone, but nothing stays open.
-        CloseSession(*this);
-        DestroyProgressDialog();
-        throw;
-    }
-    CloseSession(*this);
-    EndRun(*this);
-}
-
-int TWebCopy::NetworkItemCount() const {
-    int n = 0;
-    for (int i = 0; i < Items.Count(); ++i) {
-        // The collection has no const indexer; reading through it changes nothing.
-        const TWebCopyItem& item = const_cast<TWebCopyItems&>(Items)[i];
-        if (item.Active && item.Protocol != wpFile) ++n;
-    }
-    return n;
+    while (!threadDone_) Application->HandleMessage();
 }

@@ -69,8 +69,3 @@ std::string TWebCopy::Version() const {
     }
     return text;
 }
-
-void TWebCopy::ReportError(int code, const std::function<std::string()>& text) {
-    if (OnError) OnError(this, code);
-    if (OnErrorInfo) OnErrorInfo(this, code, text ? text() : std::string());
-}

@@ -113,7 +113,8 @@ public:
     explicit TWebCopy(TComponent* owner);
     ~TWebCopy() override;
 
-    // Runs every active job and returns when the run has ended. User-interface thread only.
+    // Runs every active job and returns when the run has ended; the results are on the
+    // items. User-interface thread only.
     void Execute();
 
     // --- published properties
@@ -176,88 +177,10 @@ public:
     TWebRemoveFileDone OnRemovedFile;
     TWebRemoveFileFailed OnRemovedFileFailed;
 
-    // --- run state shared by the driver, the dialog and the operations
-    int32_t CurrentFileNumber = 0;
-    bool Cancelled = false;
-    TForm* ProgressDialog = nullptr;
-    std::string LastTargetFile;
-    std::string LastTargetDir;
-    platform::HINTERNET Session = nullptr;
-    bool ThreadDone = false;
-    bool RunFinished = false;
-    platform::HINTERNET CachedFtpConnection = nullptr;
-    std::string CachedFtpKey;
-    std::string LastRemoteDir;
+    // True while a dialog that a run left open (ShowOpenFile, ShowOpenFolder) is on screen;
+    // a program that ends after Execute keeps its message loop going until then.
+    bool DialogShowing() const;
 
-    // The dialog's controls (valid while ProgressDialog is alive; owned by it).
-    TProgressBar* ProgressBar = nullptr;
-    TLabel* FileLine = nullptr;
-    TLabel* ProgressLine = nullptr;
-    TLabel* RateLine = nullptr;
-    TLabel* TimeLeftLine = nullptr;
-    TLabel* ElapsedLine = nullptr;
-    TButton* CancelButton = nullptr;
-    TButton* OpenFileButton = nullptr;
-    TButton* OpenFolderButton = nullptr;
-    TAnimate* Animation = nullptr;
-
-    // --- run driver
-    void RunItems();
-    int NetworkItemCount() const;
-
-    // --- progress dialog
-    void BuildProgressDialog();
-    void SetFileLine(const std::string& fileName, const std::string& serverWord,
-                     const std::string& serverText, bool serverPart);
-    void UpdateProgress(uint32_t done, uint32_t total, const std::string& operationWord,
-                        uint32_t startTick);
-    void CancelClick(TObject* Sender);
-    void OpenFileClick(TObject* Sender);
-    void OpenFolderClick(TObject* Sender);
-    void DialogCloseQuery(TObject* Sender, bool& CanClose);
-    void DestroyProgressDialog();
-
-    // --- error reporting: OnError, then OnErrorInfo (text built only when assigned)
-    void ReportError(int code, const std::function<std::string()>& text);
-
-    // --- operations, one per protocol
-    bool HttpDownload(int idx, const std::string& URL, const std::string& TargetDir,
-                      const std::string& TargetFilename, bool CopyNewerOnly, TDateTime& FileDate,
-                      bool& NoNewerFile, TWebCopyAuthentication Authenticate,
-                      std::string UserID, std::string Password);
-    bool HttpUpload(const std::string& URL, const std::string& TargetDir,
-                    const std::string& TargetFilename, TWebCopyHTTPCommand HTTPCommand);
-    bool FileCopy(int idx, const std::string& UserID, const std::string& Password,
-                  const std::string& Host, int32_t Port, const std::string& URL,
-                  const std::string& TargetDir, const std::string& TargetFilename,
-                  bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile);
-    bool FtpDownload(int idx, const std::string& UserID, const std::string& Password,
-                     const std::string& Host, int32_t Port, const std::string& URL,
-                     const std::string& TargetDir, const std::string& TargetFilename,
-                     bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
-                     bool KeepConnection, bool UpdateFileLabel);
-    bool FtpUpload(int idx, const std::string& UserID, const std::string& Password,
-                   const std::string& Host, int32_t Port, const std::string& URL,
-                   const std::string& TargetDir, const std::string& TargetFilename,
-                   bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
-                   bool KeepConnection);
-    bool MultiFtpDownload(int idx, const std::string& UserID, const std::string& Password,
-                          const std::string& Host, int32_t Port, const std::string& URL,
-                          const std::string& TargetDir, const std::string& TargetFilename,
-                          bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
-                          bool KeepConnection);
-    bool MultiFtpUpload(int idx, const std::string& UserID, const std::string& Password,
-                        const std::string& Host, int32_t Port, const std::string& URL,
-                        const std::string& TargetDir, const std::string& TargetFilename,
-                        bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
-                        bool KeepConnection);
-    bool FtpRemove(int idx, const std::string& UserID, const std::string& Password,
-                   const std::string& Host, int32_t Port, const std::string& URL,
-                   const std::string& TargetDir, const std::string& TargetFilename,
-                   bool KeepConnection);
-    bool FtpListing(int idx, const std::string& UserID, const std::string& Password,
-                    const std::string& Host, int32_t Port, const std::string& URL,
-                    const std::string& TargetDir, const std::string& TargetFilename,
-                    bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewerFile,
-                    bool KeepConnection);
+private:
+    bool threadDone_ = false;
 };

@@ -12,7 +12,8 @@ enum TWebCopyErrorCode {
     ecCreateTarget,        // file copy, FTP download, HTTP download
     ecReadSource,          // file copy
     ecWriteTarget,         // file copy
-    ecConnect              // FTP operations, HTTP upload
+    ecConnect,             // FTP operations, HTTP upload
+    ecNotAvailable         // a protocol this version of the component cannot run
 };
 
 // Operand: source path.
@@ -29,6 +30,8 @@ inline constexpr const char* TextWriteTarget = "Error writing to destination fil
 inline constexpr const char* TextConnectFtp = "Cannot connect to FTP server ";
 // Operand: HostFromUrl of the upload URL.
 inline constexpr const char* TextConnectServer = "Cannot connect to server ";
+// Operand: the protocol's name ("wpFtp").
+inline constexpr const char* TextNotAvailable = "Transfer kind not available in this version: ";
 // Operand: the HTTP status in decimal; the code reported is that status.
 inline constexpr const char* TextHttpError = "Returned http error code ";
 

@@ -221,7 +221,7 @@ int FakePlatform::InvalidHandleUses() const { return net_->invalidUses; }
 
 // ---- Session, HTTP download
 
-HINTERNET FakePlatform::InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
+InetHandle FakePlatform::InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
                                      const char* bypass, uint32_t flags) {
     SessionOpen rec{agent, accessType, std::nullopt, std::nullopt, flags};
     if (proxy) rec.proxy = proxy;
@@ -229,7 +229,7 @@ HINTERNET FakePlatform::InternetOpen(const std::string& agent, uint32_t accessTy
     net_->sessions.push_back(rec);
     if (Fails("InternetOpen", agent, kErrNotEnoughMemory)) return nullptr;
     NetHandle h{NetHandle::Session};
-    return AddHandle(*net_, std::move(h));
+    return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
 bool FakePlatform::InternetCloseHandle(HINTERNET h) {
@@ -242,7 +242,7 @@ bool FakePlatform::InternetCloseHandle(HINTERNET h) {
     return !fail;
 }
 
-HINTERNET FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
+InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                                         uint32_t headersLength, uint32_t flags, uintptr_t) {
     HttpRequest request{url, "", flags};
     if (headers)
@@ -259,7 +259,7 @@ HINTERNET FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& ur
     NetHandle h{NetHandle::UrlRequest};
     h.parent = session;
     h.response = script->second(request);
-    return AddHandle(*net_, std::move(h));
+    return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
 bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer,
@@ -356,7 +356,7 @@ bool FakePlatform::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, 
 
 // ---- Connections and HTTP upload
 
-HINTERNET FakePlatform::InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+InetHandle FakePlatform::InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
                                         const char* user, const char* password, uint32_t service,
                                         uint32_t flags, uintptr_t) {
     ConnectCall rec{server, port, std::nullopt, std::nullopt, service, flags, false};
@@ -384,10 +384,10 @@ HINTERNET FakePlatform::InternetConnect(HINTERNET session, const std::string& se
         return Failed(kErrInvalidParameter, nullptr);
     }
     net_->connects.back().succeeded = true;
-    return AddHandle(*net_, std::move(h));
+    return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
-HINTERNET FakePlatform::HttpOpenRequest(HINTERNET connect, const std::string& verb,
+InetHandle FakePlatform::HttpOpenRequest(HINTERNET connect, const std::string& verb,
                                         const std::string& object, uint32_t flags, uintptr_t) {
     if (Fails("HttpOpenRequest", verb + " " + object, kErrInternetCannotConnect)) return nullptr;
     uint32_t error = 0;
@@ -404,7 +404,7 @@ HINTERNET FakePlatform::HttpOpenRequest(HINTERNET connect, const std::string& ve
     NetHandle h{NetHandle::UploadRequest};
     h.parent = connect;
     h.upload = net_->uploads.size() - 1;
-    return AddHandle(*net_, std::move(h));
+    return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
 bool FakePlatform::HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) {
@@ -518,7 +518,7 @@ bool FakePlatform::FtpCreateDirectory(HINTERNET connect, const std::string& dir)
     return true;
 }
 
-HINTERNET FakePlatform::FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
+InetHandle FakePlatform::FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
                                          uint32_t, uintptr_t) {
     if (Fails("FtpFindFirstFile", search, kErrInternetExtendedError)) return nullptr;
     uint32_t error = 0;
@@ -546,7 +546,7 @@ HINTERNET FakePlatform::FtpFindFirstFile(HINTERNET connect, const std::string& s
     h.parent = connect;
     h.entries = std::move(entries);
     h.next = 1;
-    return AddHandle(*net_, std::move(h));
+    return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
 bool FakePlatform::InternetFindNextFile(HINTERNET find, FindData& data) {
@@ -576,7 +576,7 @@ uint32_t FakePlatform::FtpGetFileSize(HINTERNET file, uint32_t* high) {
     return static_cast<uint32_t>(size);
 }
 
-HINTERNET FakePlatform::FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+InetHandle FakePlatform::FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                                     uint32_t, uintptr_t) {
     if (Fails("FtpOpenFile", name, kErrInternetExtendedError)) return nullptr;
     uint32_t error = 0;
@@ -601,7 +601,7 @@ HINTERNET FakePlatform::FtpOpenFile(HINTERNET connect, const std::string& name, 
     }
     HINTERNET file = AddHandle(*net_, std::move(h));
     net_->handles.at(connect).openFile = file;
-    return file;
+    return OwnHandle(file);
 }
 
 bool FakePlatform::FtpDeleteFile(HINTERNET connect, const std::string& name) {

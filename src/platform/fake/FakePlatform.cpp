@@ -107,7 +107,7 @@ void FakePlatform::SetRegValueUnreadable(RegRoot root, const std::string& key,
 
 int FakePlatform::OpenKeyCount() const { return static_cast<int>(reg_->open.size()); }
 
-void* FakePlatform::OpenKeyRead(RegRoot root, const std::string& subKey) {
+platform::RegKey FakePlatform::OpenKeyRead(RegRoot root, const std::string& subKey) {
     if (Fails("OpenKeyRead", subKey, kErrAccessDenied)) return nullptr;
     const std::pair<int, std::string> id{static_cast<int>(root), KeyName(subKey)};
     auto it = reg_->keys.find(id);
@@ -115,12 +115,13 @@ void* FakePlatform::OpenKeyRead(RegRoot root, const std::string& subKey) {
     if (it->second.unopenable) return Failed(kErrAccessDenied, nullptr);
     void* h = reinterpret_cast<void*>(static_cast<uintptr_t>(0x20000 + 0x10 * reg_->nextHandle++));
     reg_->open[h] = id;
-    return h;
+    return OwnKey(h);
 }
 
-long FakePlatform::QueryValue(void* key, const std::string& name, uint32_t& type, std::string& data) {
+long FakePlatform::QueryValue(const platform::RegKey& key, const std::string& name, uint32_t& type,
+                              std::string& data) {
     if (Fails("QueryValue", name, kErrAccessDenied)) return static_cast<long>(kErrAccessDenied);
-    auto h = reg_->open.find(key);
+    auto h = reg_->open.find(key.get());
     if (h == reg_->open.end()) return static_cast<long>(kErrInvalidHandle);
     const auto& values = reg_->keys[h->second].values;
     auto it = values.find(UpperName(name));

@@ -264,8 +264,9 @@ public:
     bool FileTimeToSystemTime(const FileTime& in, SystemTime& out) override;
 
     // ---- Registry
-    void* OpenKeyRead(RegRoot root, const std::string& subKey) override;
-    long QueryValue(void* key, const std::string& name, uint32_t& type, std::string& data) override;
+    RegKey OpenKeyRead(RegRoot root, const std::string& subKey) override;
+    long QueryValue(const RegKey& key, const std::string& name, uint32_t& type,
+                    std::string& data) override;
     void CloseKey(void* key) override;
 
     // ---- System
@@ -291,18 +292,18 @@ public:
     uint32_t WNetCancelConnection2(const std::string& name) override;
 
     // ---- Network
-    HINTERNET InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
+    InetHandle InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
                            const char* bypass, uint32_t flags) override;
     bool InternetCloseHandle(HINTERNET h) override;
-    HINTERNET InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
+    InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override;
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
                        uint32_t* index) override;
     bool InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) override;
-    HINTERNET InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+    InetHandle InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
                               const char* user, const char* password, uint32_t service,
                               uint32_t flags, uintptr_t context) override;
-    HINTERNET HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
+    InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
                               uint32_t flags, uintptr_t context) override;
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override;
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
@@ -311,11 +312,11 @@ public:
     bool FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) override;
     bool FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) override;
     bool FtpCreateDirectory(HINTERNET connect, const std::string& dir) override;
-    HINTERNET FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
+    InetHandle FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
                                uint32_t flags, uintptr_t context) override;
     bool InternetFindNextFile(HINTERNET find, FindData& data) override;
     uint32_t FtpGetFileSize(HINTERNET file, uint32_t* high) override;
-    HINTERNET FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+    InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                           uint32_t flags, uintptr_t context) override;
     bool FtpDeleteFile(HINTERNET connect, const std::string& name) override;
     bool FormatMessage(uint32_t code, std::string& text) override;

@@ -27,9 +27,9 @@ struct ReadAhead {
 
 class Win32Network final : public Network {
 public:
-    HINTERNET InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
+    InetHandle InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
                            const char* bypass, uint32_t flags) override {
-        return Track(::InternetOpenA(agent.c_str(), accessType, proxy, bypass, flags), false);
+        return OwnHandle(Track(::InternetOpenA(agent.c_str(), accessType, proxy, bypass, flags), false));
     }
 
     bool InternetCloseHandle(HINTERNET h) override {
@@ -40,10 +40,10 @@ public:
         return ::InternetCloseHandle(h) != FALSE;
     }
 
-    HINTERNET InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
+    InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override {
-        return Track(::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context),
-                     true);
+        return OwnHandle(Track(::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context),
+                     true));
     }
 
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
@@ -95,19 +95,19 @@ public:
         return true;
     }
 
-    HINTERNET InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+    InetHandle InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
                               const char* user, const char* password, uint32_t service,
                               uint32_t flags, uintptr_t context) override {
-        return Track(::InternetConnectA(session, server.c_str(), port, user, password, service, flags,
+        return OwnHandle(Track(::InternetConnectA(session, server.c_str(), port, user, password, service, flags,
                                         context),
-                     false);
+                     false));
     }
 
-    HINTERNET HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
+    InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
                               uint32_t flags, uintptr_t context) override {
-        return Track(::HttpOpenRequestA(connect, verb.c_str(), object.c_str(), nullptr, nullptr,
+        return OwnHandle(Track(::HttpOpenRequestA(connect, verb.c_str(), object.c_str(), nullptr, nullptr,
                                         nullptr, flags, context),
-                     false);
+                     false));
     }
 
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override {
@@ -145,13 +145,13 @@ public:
         return ::FtpCreateDirectoryA(connect, dir.c_str()) != FALSE;
     }
 
-    HINTERNET FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
+    InetHandle FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
                                uint32_t flags, uintptr_t context) override {
         WIN32_FIND_DATAA found = {};
         HINTERNET h = ::FtpFindFirstFileA(connect, search.empty() ? nullptr : search.c_str(), &found,
                                           flags, context);
         if (h) data = ToFindData(found);
-        return Track(h, false);
+        return OwnHandle(Track(h, false));
     }
 
     bool InternetFindNextFile(HINTERNET find, FindData& data) override {
@@ -168,10 +168,10 @@ public:
         return low;
     }
 
-    HINTERNET FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+    InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                           uint32_t flags, uintptr_t context) override {
-        return Track(::FtpOpenFileA(connect, name.c_str(), access, flags, context),
-                     (access & GENERIC_READ) != 0);
+        return OwnHandle(Track(::FtpOpenFileA(connect, name.c_str(), access, flags, context),
+                     (access & GENERIC_READ) != 0));
     }
 
     bool FtpDeleteFile(HINTERNET connect, const std::string& name) override {

@@ -7,7 +7,7 @@ namespace {
 
 class Win32Registry final : public Registry {
 public:
-    void* OpenKeyRead(RegRoot root, const std::string& subKey) override {
+    RegKey OpenKeyRead(RegRoot root, const std::string& subKey) override {
         HKEY parent = root == RegRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
         HKEY key = nullptr;
         const LONG rc = ::RegOpenKeyExA(parent, subKey.c_str(), 0, KEY_READ, &key);
@@ -15,12 +15,12 @@ public:
             ::SetLastError(static_cast<DWORD>(rc));
             return nullptr;
         }
-        return key;
+        return OwnKey(key);
     }
 
-    long QueryValue(void* key, const std::string& name, uint32_t& type,
+    long QueryValue(const RegKey& key, const std::string& name, uint32_t& type,
                     std::string& data) override {
-        HKEY k = static_cast<HKEY>(key);
+        HKEY k = static_cast<HKEY>(key.get());
         // The value may grow between the size query and the read; ask again then.
         for (int attempt = 0; attempt < 4; ++attempt) {
             DWORD t = 0, size = 0;

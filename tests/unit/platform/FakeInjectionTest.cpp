@@ -18,12 +18,10 @@ std::string Scenario() {
     seen += f && f->Write("abc", 3, n) ? "w" : "-";
     seen += f && f->Close() ? "c" : "-";
     seen += Fs().MoveFile("C:\\app\\x.txt", "C:\\app\\y.txt") ? "m" : "-";
-    HINTERNET s = Net().InternetOpen("WebCopy", 0, nullptr, nullptr, 0);
-    HINTERNET r = Net().InternetOpenUrl(s, "http://h/a", nullptr, 0, 0, 0);
+    InetHandle s = Net().InternetOpen("WebCopy", 0, nullptr, nullptr, 0);
+    InetHandle r = Net().InternetOpenUrl(s.get(), "http://h/a", nullptr, 0, 0, 0);
     char buf[8];
-    seen += r && Net().InternetReadFile(r, buf, sizeof buf, &n) ? "r" : "-";
-    if (r) Net().InternetCloseHandle(r);
-    if (s) Net().InternetCloseHandle(s);
+    seen += r && Net().InternetReadFile(r.get(), buf, sizeof buf, &n) ? "r" : "-";
     return seen;
 }
 
@@ -79,7 +77,7 @@ TEST(FakeInjection, FailuresLookLikeWin32AndNamedFailuresCountOccurrences) {
     fake.FailCall(1);
     EXPECT_EQ(Fs().GetFileAttributes("C:\\b.txt"), INVALID_FILE_ATTRIBUTES_);
     fake.FailCall(2);
-    EXPECT_EQ(Reg().OpenKeyRead(RegRoot::CurrentUser, "Software"), nullptr);
+    EXPECT_FALSE(Reg().OpenKeyRead(RegRoot::CurrentUser, "Software"));
     fake.FailCall(3);
     EXPECT_EQ(Sys().WinExec("C:\\app\\N.exe ", 2), kErrFileNotFound);
     EXPECT_EQ(fake.WinExecCalls().size(), 1u);
@@ -87,7 +85,7 @@ TEST(FakeInjection, FailuresLookLikeWin32AndNamedFailuresCountOccurrences) {
     EXPECT_EQ(Sys().GetFileVersionInfoSize("C:\\b.txt"), 0u);
     EXPECT_EQ(Sys().GetLastError(), kErrResourceDataNotFound);
     fake.FailCall(5);
-    EXPECT_EQ(Net().InternetOpen("a", 0, nullptr, nullptr, 0), nullptr);
+    EXPECT_FALSE(Net().InternetOpen("a", 0, nullptr, nullptr, 0));
 }
 
 }  // namespace

@@ -29,11 +29,11 @@ TEST(FakeSystem, RegistryKeysAndValues) {
     fake.SetRegValueUnreadable(RegRoot::CurrentUser, kShellFolders, "Cache", 234);
     fake.SetRegKeyUnopenable(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion");
 
-    EXPECT_EQ(Reg().OpenKeyRead(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion"), nullptr);
-    EXPECT_EQ(Reg().OpenKeyRead(RegRoot::LocalMachine, "Software\\None"), nullptr);
-    void* key = Reg().OpenKeyRead(RegRoot::CurrentUser, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\shell folders");
-    ASSERT_NE(key, nullptr);
-    EXPECT_NE(Reg().OpenKeyRead(RegRoot::CurrentUser, "Software\\Microsoft"), nullptr);  // parents exist
+    EXPECT_FALSE(Reg().OpenKeyRead(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion"));
+    EXPECT_FALSE(Reg().OpenKeyRead(RegRoot::LocalMachine, "Software\\None"));
+    RegKey key = Reg().OpenKeyRead(RegRoot::CurrentUser, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\shell folders");
+    ASSERT_TRUE(key);
+    EXPECT_TRUE(Reg().OpenKeyRead(RegRoot::CurrentUser, "Software\\Microsoft"));  // parents exist; closed at once
     uint32_t type = 0;
     std::string data;
     ASSERT_EQ(Reg().QueryValue(key, "appdata", type, data), 0);
@@ -43,9 +43,9 @@ TEST(FakeSystem, RegistryKeysAndValues) {
     EXPECT_EQ(type, REG_DWORD_);
     EXPECT_EQ(Reg().QueryValue(key, "Content", type, data), 2);
     EXPECT_EQ(Reg().QueryValue(key, "Cache", type, data), 234);
-    EXPECT_EQ(fake.OpenKeyCount(), 2);
-    Reg().CloseKey(key);
     EXPECT_EQ(fake.OpenKeyCount(), 1);
+    key.reset();
+    EXPECT_EQ(fake.OpenKeyCount(), 0);
 }
 
 TEST(FakeSystem, VersionResourcesAnswerTheUsualQueries) {

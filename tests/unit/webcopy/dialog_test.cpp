@@ -30,8 +30,8 @@ TEST_F(WebCopyRun, DialogGeometry) {
         wc->ShowFileName = c.fileName;
         wc->ShowOpenFile = c.openFile;
         wc->ShowOpenFolder = c.openFolder;
-        wc->BuildProgressDialog();
-        TForm& d = *wc->ProgressDialog;
+        BuildDialog();
+        TForm& d = *Dialog();
 
         EXPECT_EQ(d.Width(), 300);
         EXPECT_EQ(d.Height(), c.height);
@@ -42,52 +42,52 @@ TEST_F(WebCopyRun, DialogGeometry) {
         EXPECT_TRUE(d.Visible());
 
         const int base = c.progressTop - 20;
-        EXPECT_EQ(wc->FileLine->Top(), 80);
-        EXPECT_EQ(wc->FileLine->Left(), 10);
-        EXPECT_EQ(wc->FileLine->Width(), 280);
-        EXPECT_FALSE(wc->FileLine->AutoSize);
-        EXPECT_EQ(wc->FileLine->Visible(), c.fileName);
-        EXPECT_EQ(wc->ProgressLine->Top(), base + 20);
-        EXPECT_EQ(wc->RateLine->Top(), base + 40);
-        EXPECT_EQ(wc->TimeLeftLine->Top(), base + 60);
-        EXPECT_EQ(wc->TimeLeftLine->Visible(), c.time);
-        EXPECT_EQ(wc->ElapsedLine->Top(), base + 80);  // also when the time-left line is hidden
-        EXPECT_EQ(wc->ElapsedLine->Visible(), c.elapsed);
+        EXPECT_EQ(Dialog()->FileLine->Top(), 80);
+        EXPECT_EQ(Dialog()->FileLine->Left(), 10);
+        EXPECT_EQ(Dialog()->FileLine->Width(), 280);
+        EXPECT_FALSE(Dialog()->FileLine->AutoSize);
+        EXPECT_EQ(Dialog()->FileLine->Visible(), c.fileName);
+        EXPECT_EQ(Dialog()->ProgressLine->Top(), base + 20);
+        EXPECT_EQ(Dialog()->RateLine->Top(), base + 40);
+        EXPECT_EQ(Dialog()->TimeLeftLine->Top(), base + 60);
+        EXPECT_EQ(Dialog()->TimeLeftLine->Visible(), c.time);
+        EXPECT_EQ(Dialog()->ElapsedLine->Top(), base + 80);  // also when the time-left line is hidden
+        EXPECT_EQ(Dialog()->ElapsedLine->Visible(), c.elapsed);
 
-        EXPECT_EQ(wc->CancelButton->Left(), 215);
-        EXPECT_EQ(wc->CancelButton->Top(), c.buttonTop);
-        EXPECT_EQ(wc->CancelButton->Width(), 75);
-        EXPECT_EQ(wc->CancelButton->Visible(), c.cancel);
-        EXPECT_EQ(wc->OpenFolderButton != nullptr, c.openFolder);
-        if (wc->OpenFolderButton) {
-            EXPECT_EQ(wc->OpenFolderButton->Left(), 130);
-            EXPECT_EQ(wc->OpenFolderButton->Top(), c.buttonTop);
-            EXPECT_FALSE(wc->OpenFolderButton->Enabled());
+        EXPECT_EQ(Dialog()->CancelButton->Left(), 215);
+        EXPECT_EQ(Dialog()->CancelButton->Top(), c.buttonTop);
+        EXPECT_EQ(Dialog()->CancelButton->Width(), 75);
+        EXPECT_EQ(Dialog()->CancelButton->Visible(), c.cancel);
+        EXPECT_EQ(Dialog()->OpenFolderButton != nullptr, c.openFolder);
+        if (Dialog()->OpenFolderButton) {
+            EXPECT_EQ(Dialog()->OpenFolderButton->Left(), 130);
+            EXPECT_EQ(Dialog()->OpenFolderButton->Top(), c.buttonTop);
+            EXPECT_FALSE(Dialog()->OpenFolderButton->Enabled());
         }
-        EXPECT_EQ(wc->OpenFileButton != nullptr, c.openFile);
-        if (wc->OpenFileButton) {
-            EXPECT_EQ(wc->OpenFileButton->Left(), c.openFileLeft);
-            EXPECT_FALSE(wc->OpenFileButton->Enabled());
+        EXPECT_EQ(Dialog()->OpenFileButton != nullptr, c.openFile);
+        if (Dialog()->OpenFileButton) {
+            EXPECT_EQ(Dialog()->OpenFileButton->Left(), c.openFileLeft);
+            EXPECT_FALSE(Dialog()->OpenFileButton->Enabled());
         }
 
-        EXPECT_EQ(wc->Animation->Left(), 10);
-        EXPECT_EQ(wc->Animation->Top(), 0);
-        EXPECT_EQ(wc->Animation->Width(), 272);
-        EXPECT_EQ(wc->Animation->ResId(), 257);
-        EXPECT_TRUE(wc->Animation->Active());
-        EXPECT_EQ(wc->ProgressBar->Left(), 10);
-        EXPECT_EQ(wc->ProgressBar->Top(), 60);
-        EXPECT_EQ(wc->ProgressBar->Width(), 280);
-        EXPECT_EQ(wc->ProgressBar->Height(), 12);
-        EXPECT_EQ(wc->ProgressBar->Position(), 0);
-        wc->DestroyProgressDialog();
+        EXPECT_EQ(Dialog()->Animation->Left(), 10);
+        EXPECT_EQ(Dialog()->Animation->Top(), 0);
+        EXPECT_EQ(Dialog()->Animation->Width(), 272);
+        EXPECT_EQ(Dialog()->Animation->ResId(), 257);
+        EXPECT_TRUE(Dialog()->Animation->Active());
+        EXPECT_EQ(Dialog()->ProgressBar->Left(), 10);
+        EXPECT_EQ(Dialog()->ProgressBar->Top(), 60);
+        EXPECT_EQ(Dialog()->ProgressBar->Width(), 280);
+        EXPECT_EQ(Dialog()->ProgressBar->Height(), 12);
+        EXPECT_EQ(Dialog()->ProgressBar->Position(), 0);
+        delete Dialog();
     }
 }
 
 TEST_F(WebCopyRun, DialogStyleOptions) {
     const struct {
-        bool onTop, alwaysOnTop, closeBtn, show;
-    } cases[] = {{true, false, false, true}, {false, true, true, true}, {true, true, false, false}};
+        bool onTop, alwaysOnTop, closeBtn;
+    } cases[] = {{true, false, false}, {false, true, true}};
     for (const auto& c : cases) {
         int beforeShow = 0;
         wc->OnBeforeDialogShow = [&](TObject*, TForm* d) {
@@ -97,18 +97,16 @@ TEST_F(WebCopyRun, DialogStyleOptions) {
         wc->ShowDialogOnTop = c.onTop;
         wc->AlwaysOnTop = c.alwaysOnTop;
         wc->DlgShowCloseBtn = c.closeBtn;
-        wc->ShowDialog = c.show;
-        wc->Cancelled = true;
-        wc->BuildProgressDialog();
-        TForm& d = *wc->ProgressDialog;
+        BuildDialog();
+        TForm& d = *Dialog();
         EXPECT_EQ(d.FormStyle, c.onTop ? fsStayOnTop : fsNormal);
         EXPECT_EQ(d.BorderIcons == 0, !c.closeBtn);
-        EXPECT_EQ(d.Visible(), c.show);
-        EXPECT_EQ(beforeShow, c.show ? 1 : 0);
-        EXPECT_EQ(headless::IsTopmost(d), c.show && c.alwaysOnTop);
-        EXPECT_FALSE(wc->Cancelled);
-        EXPECT_FALSE(wc->RunFinished);
-        wc->DestroyProgressDialog();
+        EXPECT_TRUE(d.Visible());
+        EXPECT_EQ(beforeShow, 1);
+        EXPECT_EQ(headless::IsTopmost(d), c.alwaysOnTop);
+        EXPECT_FALSE(Dialog()->CancelRequested());
+        EXPECT_FALSE(Dialog()->RunFinished());
+        delete Dialog();
     }
 }
 
@@ -124,18 +122,18 @@ TEST_F(WebCopyRun, FileLinePrefix) {
         {3, 3, 2, false, "File : 2 of 3 : a.txt"},
     };
     wc->ShowFileName = false;  // written even while hidden
-    wc->BuildProgressDialog();
+    webcopy::Run run(*wc, *BuildDialog());
     for (const auto& c : cases) {
         wc->Items.Clear();
         for (int i = 0; i < c.items; ++i) wc->Items.Add()->Active = i < c.active;
-        wc->CurrentFileNumber = c.current;
-        wc->SetFileLine("a.txt", "from", "srv", c.server);
-        EXPECT_EQ(wc->FileLine->Caption(), c.line);
+        run.CurrentFileNumber = c.current;
+        run.SetFileLine("a.txt", "from", "srv", c.server);
+        EXPECT_EQ(Dialog()->FileLine->Caption(), c.line);
     }
     wc->DlgFileLabel = "Fil:";
     wc->DlgFileOfLabel = "av";
-    wc->SetFileLine("b", "till", "host:21", true);
-    EXPECT_EQ(wc->FileLine->Caption(), "Fil: 2 av 3 : b till host:21");
+    run.SetFileLine("b", "till", "host:21", true);
+    EXPECT_EQ(Dialog()->FileLine->Caption(), "Fil: 2 av 3 : b till host:21");
 }
 
 TEST_F(WebCopyRun, UpdateProgressTexts) {
@@ -152,17 +150,16 @@ TEST_F(WebCopyRun, UpdateProgressTexts) {
          "Estimated time left : 0 sec.", "Elapsed time : 0 sec."},
         {300, 100, 9999, 100, "Progress : 300 bytes of 100 bytes", "Transfer rate : 30 bytes/sec",
          "Estimated time left : -", "Elapsed time : 10 sec."},
-        {5000000, 0, 99999, 40, "Progress : 5.00 Mb", "Transfer rate : 50.00 Kb/sec",
+        {5000000, 0, 99999, 100, "Progress : 5.00 Mb", "Transfer rate : 50.00 Kb/sec",
          "Estimated time left : -", "Elapsed time : 2 minutes"},
     };
     wc->ShowCompletion = true;
     wc->DlgCompleted = "klart";
-    wc->CurrentFileNumber = 3;
-    wc->BuildProgressDialog();
+    webcopy::Run run(*wc, *BuildDialog());
+    run.CurrentFileNumber = 3;
     fake.SetTickStep(0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.progress);
-        wc->ProgressBar->SetPosition(40);  // what an earlier file left
         std::vector<std::string> progress;
         wc->OnCopyProgress = [&](TObject* s, int idx, uint32_t done, uint32_t total) {
             EXPECT_EQ(s, wc.get());
@@ -170,25 +167,25 @@ TEST_F(WebCopyRun, UpdateProgressTexts) {
                                std::to_string(total));
         };
         fake.SetTicks(100000 + c.elapsedMs);
-        wc->UpdateProgress(c.done, c.total, "Up", 100000);
-        EXPECT_EQ(wc->ProgressBar->Position(), c.bar);
-        EXPECT_EQ(wc->ProgressLine->Caption(), c.progress);
-        EXPECT_EQ(wc->RateLine->Caption(), c.rate);
-        EXPECT_EQ(wc->TimeLeftLine->Caption(), c.left);
-        EXPECT_EQ(wc->ElapsedLine->Caption(), c.elapsed);
-        EXPECT_EQ(wc->ProgressDialog->Caption(), "Up : " + std::to_string(c.bar) + "% klart");
+        run.UpdateProgress(c.done, c.total, "Up", 100000);
+        EXPECT_EQ(Dialog()->ProgressBar->Position(), c.bar);
+        EXPECT_EQ(Dialog()->ProgressLine->Caption(), c.progress);
+        EXPECT_EQ(Dialog()->RateLine->Caption(), c.rate);
+        EXPECT_EQ(Dialog()->TimeLeftLine->Caption(), c.left);
+        EXPECT_EQ(Dialog()->ElapsedLine->Caption(), c.elapsed);
+        EXPECT_EQ(Dialog()->Caption(), "Up : " + std::to_string(c.bar) + "% klart");
         EXPECT_EQ(progress, (std::vector<std::string>{"3 " + std::to_string(c.done) + " " +
                                                       std::to_string(c.total)}));
     }
 }
 
 TEST_F(WebCopyRun, UpdateProgressYieldsToTheUserAndKeepsTheCaptionWithoutCompletion) {
-    wc->BuildProgressDialog();
+    webcopy::Run run(*wc, *BuildDialog());
     bool ran = false;
     headless::Post([&] { ran = true; });
-    wc->UpdateProgress(10, 100, "Up", 0);
+    run.UpdateProgress(10, 100, "Up", 0);
     EXPECT_TRUE(ran);
-    EXPECT_EQ(wc->ProgressDialog->Caption(), "Downloading ...");
+    EXPECT_EQ(Dialog()->Caption(), "Downloading ...");
 }
 
 TEST_F(WebCopyRun, CancelAndCloseRules) {
@@ -196,15 +193,15 @@ TEST_F(WebCopyRun, CancelAndCloseRules) {
         int cancels = 0;
         wc->OnCopyCancel = [&](TObject*) { ++cancels; };
         wc->DlgShowCloseBtn = closeBtn;
-        wc->BuildProgressDialog();
-        wc->CancelButton->Click();
+        BuildDialog();
+        Dialog()->CancelButton->Click();
         EXPECT_EQ(cancels, 1);
-        EXPECT_TRUE(wc->Cancelled);
-        EXPECT_EQ(wc->ProgressDialog->Visible(), !closeBtn) << "close allowed only with the close box";
-        wc->Cancelled = false;
-        wc->ProgressDialog->Close();  // the title bar's close box: hides, never cancels
-        EXPECT_FALSE(wc->Cancelled);
-        wc->DestroyProgressDialog();
+        EXPECT_TRUE(Dialog()->CancelRequested());
+        EXPECT_EQ(Dialog()->Visible(), !closeBtn) << "close allowed only with the close box";
+        Dialog()->ClearCancel();
+        Dialog()->Close();  // the title bar's close box: hides, never cancels
+        EXPECT_FALSE(Dialog()->CancelRequested());
+        delete Dialog();
     }
 }
 
@@ -214,28 +211,28 @@ TEST_F(WebCopyRun, KeptDialogAfterANormalRun) {
     AddHttp("http://srv/a.txt");
     Serve("http://srv/a.txt", "data");
     std::string buttonAtCopyDone;
-    wc->OnCopyDone = [&](TObject*) { buttonAtCopyDone = wc->CancelButton->Caption(); };
+    wc->OnCopyDone = [&](TObject*) { buttonAtCopyDone = Dialog()->CancelButton->Caption(); };
 
     wc->Execute();
 
     EXPECT_EQ(buttonAtCopyDone, "Cancel");  // OnCopyDone comes before the Close text
-    ASSERT_NE(wc->ProgressDialog, nullptr);
-    TForm* dialog = wc->ProgressDialog;
+    ASSERT_NE(Dialog(), nullptr);
+    TForm* dialog = Dialog();
     EXPECT_TRUE(dialog->Visible());
-    EXPECT_EQ(wc->CancelButton->Caption(), "Close");
-    EXPECT_TRUE(wc->RunFinished);
-    EXPECT_FALSE(wc->Animation->Active());
-    EXPECT_TRUE(wc->OpenFileButton->Enabled());
-    EXPECT_TRUE(wc->OpenFolderButton->Enabled());
+    EXPECT_EQ(Dialog()->CancelButton->Caption(), "Close");
+    EXPECT_TRUE(Dialog()->RunFinished());
+    EXPECT_FALSE(Dialog()->Animation->Active());
+    EXPECT_TRUE(Dialog()->OpenFileButton->Enabled());
+    EXPECT_TRUE(Dialog()->OpenFolderButton->Enabled());
 
     // The click arrives as a message; the dialog goes once that message has been handled.
     headless::Post([this] {
-        wc->OpenFolderButton->Click();
+        Dialog()->OpenFolderButton->Click();
         EXPECT_EQ(wc->ComponentCount(), 1);
     });
     Application->ProcessMessages();
     EXPECT_EQ(fake.ShellOpenCalls(), (std::vector<std::string>{"C:\\dl"}));
-    EXPECT_EQ(wc->ProgressDialog, nullptr);
+    EXPECT_EQ(Dialog(), nullptr);
     EXPECT_EQ(wc->ComponentCount(), 0);
 }
 
@@ -245,7 +242,7 @@ TEST_F(WebCopyRun, KeptDialogAfterACancelledRun) {
     platform::fake::HttpResponse r;
     r.body = Body(20000);
     r.onRead = [this](uint64_t delivered) {
-        if (delivered == 4096) headless::Post([this] { wc->CancelButton->Click(); });
+        if (delivered == 4096) headless::Post([this] { Dialog()->CancelButton->Click(); });
     };
     fake.SetHttp("http://srv/a.bin", r);
     int cancels = 0;
@@ -253,18 +250,18 @@ TEST_F(WebCopyRun, KeptDialogAfterACancelledRun) {
 
     wc->Execute();
 
-    ASSERT_NE(wc->ProgressDialog, nullptr);
-    EXPECT_TRUE(wc->ProgressDialog->Visible());
-    EXPECT_FALSE(wc->OpenFolderButton->Enabled());
-    wc->CancelButton->Click();  // now "Close": same handler, and closing is allowed
+    ASSERT_NE(Dialog(), nullptr);
+    EXPECT_TRUE(Dialog()->Visible());
+    EXPECT_FALSE(Dialog()->OpenFolderButton->Enabled());
+    Dialog()->CancelButton->Click();  // now "Close": same handler, and closing is allowed
     EXPECT_EQ(cancels, 2);
-    EXPECT_FALSE(wc->ProgressDialog->Visible());
-    EXPECT_NE(wc->ProgressDialog, nullptr);  // hidden, still owned
+    EXPECT_FALSE(Dialog()->Visible());
+    EXPECT_NE(Dialog(), nullptr);  // hidden, still owned
 
     // The next run builds a new dialog and leaves the hidden one alone.
-    TForm* old = wc->ProgressDialog;
+    TForm* old = Dialog();
     wc->Execute();
-    EXPECT_NE(wc->ProgressDialog, old);
+    EXPECT_NE(Dialog(), old);
     EXPECT_EQ(wc->ComponentCount(), 2);
 }
 

@@ -23,6 +23,7 @@ TEST_F(WebCopyRun, RequestFlagsAndProgress) {
         AddHttp(kUrl);
         Serve(kUrl, Body(10000));
         wc->HTTPKeepAliveAuthentication = keepAlive;
+        wc->ShowOpenFile = wc->ShowOpenFolder = true;
         std::vector<uint32_t> sizes;
         wc->OnCopyProgress = [&](TObject*, int, uint32_t size, uint32_t total) {
             EXPECT_EQ(total, 10000u);
@@ -34,8 +35,9 @@ TEST_F(WebCopyRun, RequestFlagsAndProgress) {
         EXPECT_EQ(sizes, (std::vector<uint32_t>{4096, 8192, 10000, 10000}));
         EXPECT_TRUE(wc->Items[0].Done);
         EXPECT_EQ(fake.ReadFile(kTarget), Body(10000));
-        EXPECT_EQ(wc->LastTargetFile, kTarget);
-        EXPECT_EQ(wc->LastTargetDir, "C:\\dl");
+        EXPECT_EQ(ClickOpen(true), kTarget);
+        wc->Execute();
+        EXPECT_EQ(ClickOpen(false), "C:\\dl");
     }
 }
 
@@ -283,6 +285,7 @@ TEST_F(WebCopyRun, ExistingTarget) {
         AddHttp(kUrl);
         Serve(kUrl, "new");
         wc->CreateUniqueFilenames = c.unique;
+        wc->ShowOpenFile = true;
         std::vector<std::string> asked;
         wc->OnCopyOverWrite = nullptr;
         if (c.handler)
@@ -298,7 +301,7 @@ TEST_F(WebCopyRun, ExistingTarget) {
         }
         EXPECT_EQ(wc->Items[0].Done, c.written != nullptr);
         EXPECT_EQ(fake.ReadFile("C:\\dl\\a(1).bin"), "one");
-        EXPECT_EQ(wc->LastTargetFile, kTarget);  // the path before the unique choice
+        EXPECT_EQ(ClickOpen(true), kTarget);  // the path before the unique choice
     }
 }
 
@@ -335,7 +338,7 @@ TEST_F(WebCopyRun, CancelDeletesOnlyThePartialFile) {
         HttpResponse r;
         r.body = Body(50000);
         r.onRead = [this](uint64_t delivered) {
-            if (delivered == 4096) headless::Post([this] { wc->CancelButton->Click(); });
+            if (delivered == 4096) headless::Post([this] { Dialog()->CancelButton->Click(); });
         };
         fake.SetHttp(kUrl, r);
         wc->Execute();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/Exceptions.h"
+#include "webcopy/Run.h"
 #include "webcopy/WebCopy.h"
 
 namespace {
@@ -107,7 +108,8 @@ struct ReportLog {
 };
 
 void Report(TWebCopy& wc, ReportLog& log, int code) {
-    wc.ReportError(code, [&log, code] {
+    webcopy::HiddenView view;
+    webcopy::Run(wc, view).ReportError(code, [&log, code] {
         ++log.textBuilt;
         return "Returned http error code " + std::to_string(code);
     });

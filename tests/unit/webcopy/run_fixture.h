@@ -10,6 +10,8 @@
 #include "framework/Application.h"
 #include "framework/headless/Headless.h"
 #include "platform/fake/FakePlatform.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Run.h"
 #include "webcopy/WebCopy.h"
 
 class WebCopyRun : public ::testing::Test {
@@ -50,6 +52,23 @@ protected:
             events.push_back("OverWrite " + f);
         };
     }
+
+    // The newest progress dialog the component owns; nullptr when there is none.
+    webcopy::TWcProgressDialog* Dialog() const {
+        for (int i = wc->ComponentCount() - 1; i >= 0; --i)
+            if (auto* d = dynamic_cast<webcopy::TWcProgressDialog*>(wc->Components(i))) return d;
+        return nullptr;
+    }
+    // Clicks Open file (or Open folder) of the dialog a run kept open and gives what the
+    // shell was asked to open; needs ShowOpenFile and ShowOpenFolder.
+    std::string ClickOpen(bool file) {
+        webcopy::TWcProgressDialog* dialog = Dialog();
+        if (!dialog) return "(no dialog)";
+        (file ? dialog->OpenFileButton : dialog->OpenFolderButton)->Click();
+        Application->ProcessMessages();  // the dialog goes once the click has been handled
+        return fake.ShellOpenCalls().empty() ? "(nothing)" : fake.ShellOpenCalls().back();
+    }
+    webcopy::TWcProgressDialog* BuildDialog() { return new webcopy::TWcProgressDialog(*wc); }
 
     TWebCopyItem& AddHttp(const std::string& url, const std::string& name = "") {
         TWebCopyItem* item = wc->Items.Add();

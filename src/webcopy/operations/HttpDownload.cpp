@@ -8,30 +8,15 @@
 #include "platform/Platform.h"
 #include "webcopy/WcBase64.h"
 #include "webcopy/WcLogin.h"
-#include "webcopy/WebCopy.h"
+#include "webcopy/Operations.h"
+#include "webcopy/Run.h"
 #include "webcopy/WebCopyErrors.h"
 #include "webcopy/WebCopyHelpers.h"
 
+namespace webcopy {
 namespace {
 
 constexpr uint32_t kBlockSize = 4096;
-
-// A request handle closed on every path out of the download.
-class RequestHandle {
-public:
-    RequestHandle() = default;
-    RequestHandle(const RequestHandle&) = delete;
-    RequestHandle& operator=(const RequestHandle&) = delete;
-    ~RequestHandle() { Reset(); }
-    void Reset(platform::HINTERNET h = nullptr) {
-        if (h_) platform::Net().InternetCloseHandle(h_);
-        h_ = h;
-    }
-    platform::HINTERNET Get() const { return h_; }
-
-private:
-    platform::HINTERNET h_ = nullptr;
-};
 
 // A target file that is deleted unless the download keeps it: a failed or cancelled
 // download never leaves a partial file under the target's name.
@@ -98,96 +83,97 @@ std::string AuthorizationHeader(const std::string& user, const std::string& pass
 
 }  // namespace
 
-bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& TargetDir,
-                            const std::string& TargetFilename, bool CopyNewerOnly,
-                            TDateTime& FileDate, bool& NoNewerFile,
-                            TWebCopyAuthentication Authenticate, std::string UserID,
-                            std::string Password) {
+bool HttpDownload(Run& run, Job& job) {
     platform::Network& net = platform::Net();
-    NoNewerFile = false;
+    TWebCopy& wc = run.wc;
+    const std::string& URL = job.URL;
+    std::string UserID = job.HTTPUserID;
+    std::string Password = job.HTTPPassword;
+    job.NoNewerFile = false;
 
     const std::string urlFileName = FileNameFromPath(URL);
-    const std::string url = UrlWithProxyCredentials(*this, URL);
-    SetFileLine(urlFileName, DlgFromServerLabel, HostFromUrl(url), ShowServer);
+    const std::string url = UrlWithProxyCredentials(wc, URL);
+    run.SetFileLine(urlFileName, wc.DlgFromServerLabel, HostFromUrl(url), wc.ShowServer);
     Application->ProcessMessages();
 
     uint32_t flags = platform::INTERNET_FLAG_RELOAD | platform::INTERNET_FLAG_NO_CACHE_WRITE;
-    if (HTTPKeepAliveAuthentication) flags |= platform::INTERNET_FLAG_KEEP_CONNECTION;
+    if (wc.HTTPKeepAliveAuthentication) flags |= platform::INTERNET_FLAG_KEEP_CONNECTION;
 
     const std::string loginCaption = "Connect to " + ServerFromUrl(url);
-    if (Authenticate == waAlways && (UserID.empty() || Password.empty()))
+    if (job.Authenticate == waAlways && (UserID.empty() || Password.empty()))
         if (!ShowLoginDialog(loginCaption, UserID, Password)) return false;
 
-    RequestHandle request;
+    platform::InetHandle request;
     uint32_t status = 0;  // a failed status query leaves it as it was
     for (;;) {
         const std::string header = AuthorizationHeader(UserID, Password);
-        request.Reset(net.InternetOpenUrl(Session, url, header.empty() ? nullptr : header.c_str(),
-                                          static_cast<uint32_t>(header.size()), flags, 0));
+        request = net.InternetOpenUrl(run.Session.get(), url,
+                                      header.empty() ? nullptr : header.c_str(),
+                                      static_cast<uint32_t>(header.size()), flags, 0);
         Application->ProcessMessages();
-        if (!request.Get()) {
-            if (OnURLNotFound) OnURLNotFound(this, url);
+        if (!request.get()) {
+            if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, url);
             return false;
         }
-        status = QueryNumber(request.Get(), platform::HTTP_QUERY_STATUS_CODE, status);
-        if (status != 401 || Authenticate == waNever) break;
+        status = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        if (status != 401 || job.Authenticate == waNever) break;
         if (!ShowLoginDialog(loginCaption, UserID, Password)) return false;
-        request.Reset();
+        request.reset();
     }
 
     if (status >= 300) {
-        request.Reset();
-        ReportError(static_cast<int>(status),
+        request.reset();
+        run.ReportError(static_cast<int>(status),
                     [status] { return TextHttpError + IntToStr(status); });
         return false;
     }
 
-    if (CopyNewerOnly || OnFileDateCheck) {
+    if (job.CopyNewerOnly || wc.OnFileDateCheck) {
         platform::SystemTime stamp{};
         uint32_t length = sizeof stamp;
         uint32_t index = 0;
-        net.HttpQueryInfo(request.Get(),
+        net.HttpQueryInfo(request.get(),
                           platform::HTTP_QUERY_LAST_MODIFIED | platform::HTTP_QUERY_FLAG_SYSTEMTIME,
                           &stamp, &length, &index);
         const TDateTime serverDate = SystemTimeToDateTime(stamp);  // no header: now
-        if (OnFileDateCheck) {
-            FileDate = serverDate;
+        if (wc.OnFileDateCheck) {
+            job.FileDate = serverDate;
             bool allow = true;
-            OnFileDateCheck(this, idx, serverDate, allow);
+            wc.OnFileDateCheck(&wc, job.Index, serverDate, allow);
             if (!allow) return false;
-        } else if (serverDate > FileDate) {
-            FileDate = serverDate;
+        } else if (serverDate > job.FileDate) {
+            job.FileDate = serverDate;
         } else {
-            NoNewerFile = true;
-            FileDate = serverDate;
-            request.Reset();
-            if (OnNoNewFileFound) OnNoNewFileFound(this, urlFileName, serverDate, serverDate);
+            job.NoNewerFile = true;
+            job.FileDate = serverDate;
+            request.reset();
+            if (wc.OnNoNewFileFound) wc.OnNoNewFileFound(&wc, urlFileName, serverDate, serverDate);
             return false;
         }
     }
 
     std::string target =
-        JoinPath(TargetDir, TargetFilename.empty() ? FileNameFromPath(url) : TargetFilename);
-    LastTargetFile = target;
-    LastTargetDir = TargetDir;
+        JoinPath(job.TargetDir, job.TargetFilename.empty() ? FileNameFromPath(url) : job.TargetFilename);
+    run.LastTargetFile = target;
+    run.LastTargetDir = job.TargetDir;
     if (platform::Fs().FileExists(target)) {
         bool allow = true;
-        if (OnCopyOverWrite) OnCopyOverWrite(this, target, allow);
+        if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, target, allow);
         if (!allow) return false;
-        if (CreateUniqueFilenames) target = UniqueFileName(target);
+        if (wc.CreateUniqueFilenames) target = UniqueFileName(target);
     }
     ForceDirectory(FolderOfPath(target));
     std::unique_ptr<platform::File> opened =
         platform::Fs().Open(target, platform::OpenMode::CreateWrite);
     if (!opened) {
-        request.Reset();
-        ReportError(ecCreateTarget, [&target] { return TextCreateFile + target; });
+        request.reset();
+        run.ReportError(ecCreateTarget, [&target] { return TextCreateFile + target; });
         return false;
     }
     TargetFile file(target, std::move(opened));
 
     const uint32_t contentLength =
-        QueryNumber(request.Get(), platform::HTTP_QUERY_CONTENT_LENGTH, 0);
+        QueryNumber(request.get(), platform::HTTP_QUERY_CONTENT_LENGTH, 0);
     uint64_t received = 0;
     const uint32_t startTick = platform::Sys().GetTickCount();
 
@@ -196,9 +182,9 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     bool writeFailed = false;
     unsigned char buffer[kBlockSize];
     uint32_t got = kBlockSize;
-    while (got > 0 && !Cancelled) {
+    while (got > 0 && !run.Cancelled()) {
         Application->ProcessMessages();
-        if (!ReadBlock(request.Get(), buffer, kBlockSize, got)) {
+        if (!ReadBlock(request.get(), buffer, kBlockSize, got)) {
             readFailed = true;
             break;
         }
@@ -207,27 +193,29 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
             break;
         }
         received += got;
-        UpdateProgress(static_cast<uint32_t>(received), contentLength, DlgDwnload, startTick);
+        run.UpdateProgress(static_cast<uint32_t>(received), contentLength, wc.DlgDwnload, startTick);
         if (got > 0) result = true;
     }
 
     if (!file.Close()) writeFailed = true;
-    request.Reset();
+    request.reset();
     if (writeFailed) {
         file.Discard();
-        ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
+        run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
         return false;
     }
-    if (Cancelled) {
+    if (run.Cancelled()) {
         file.Discard();
         return result;
     }
     // A body that breaks off is not a download: the caller would take the part for the whole.
     if (readFailed || (contentLength > 0 && received < contentLength)) {
         file.Discard();
-        ReportError(ecReadSource, [&URL] { return TextReadSource + URL; });
+        run.ReportError(ecReadSource, [&URL] { return TextReadSource + URL; });
         return false;
     }
     file.Keep();
     return result;
 }
+
+}  // namespace webcopy

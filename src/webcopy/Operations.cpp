@@ -1,0 +1,36 @@
+// The protocol table.
+#include "webcopy/Operations.h"
+
+#include "webcopy/WebCopyErrors.h"
+
+namespace webcopy {
+namespace {
+
+// A protocol this version cannot run yet: the job is reported failed, never silently.
+bool NotBuilt(Run& run, Job& job) {
+    const OperationEntry* entry = FindOperation(job.Protocol);
+    run.ReportError(ecNotAvailable, [entry] { return TextNotAvailable + std::string(entry->name); });
+    return false;
+}
+
+constexpr OperationEntry kOperations[] = {
+    {wpHttp, "wpHttp", HttpDownload, CaptionWord::Download, true, false},
+    {wpFtp, "wpFtp", NotBuilt, CaptionWord::Download, true, true},
+    {wpFile, "wpFile", NotBuilt, CaptionWord::Copy, false, false},
+    {wpFtpUpload, "wpFtpUpload", NotBuilt, CaptionWord::Upload, true, true},
+    {wpHttpUpload, "wpHttpUpload", NotBuilt, CaptionWord::Upload, true, false},
+    {wpMultiFtp, "wpMultiFtp", NotBuilt, CaptionWord::Keep, true, false},
+    {wpMultiFtpUpload, "wpMultiFtpUpload", NotBuilt, CaptionWord::Keep, true, false},
+    {wpFtpDelete, "wpFtpDelete", NotBuilt, CaptionWord::Keep, true, false},
+    {wpFtpList, "wpFtpList", NotBuilt, CaptionWord::Keep, true, false},
+};
+
+}  // namespace
+
+const OperationEntry* FindOperation(TWebCopyProtocol protocol) {
+    for (const OperationEntry& entry : kOperations)
+        if (entry.protocol == protocol) return &entry;
+    return nullptr;
+}
+
+}  // namespace webcopy

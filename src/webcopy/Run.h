@@ -1,0 +1,100 @@
+#pragma once
+// One run of a TWebCopy as the driver and the operations share it: the component's options
+// and events, the network session, the FTP connection kept for the next job, the progress
+// reporting and the cancel state. Each operation is a function of a Run and a Job.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/DateTime.h"
+#include "framework/Strings.h"
+#include "platform/NetTypes.h"
+#include "webcopy/ProgressView.h"
+#include "webcopy/WebCopy.h"
+
+namespace webcopy {
+
+// A job's inputs, copied from its item so that an event handler that edits Items cannot
+// pull them away while the operation works, and its results, which the driver stores on
+// the item afterwards.
+struct Job {
+    Job(int index, const TWebCopyItem& item);
+
+    const int Index;  // in Items, 0-based: what the events report
+    const std::string URL, TargetDir, TargetFilename;
+    const TWebCopyProtocol Protocol;
+    const TWebCopyHTTPCommand HTTPCommand;
+    const std::string FTPHost, FTPUserID, FTPPassword;
+    const int32_t FTPPort;
+    const bool CopyNewerOnly;
+    const TWebCopyAuthentication Authenticate;
+    const std::string HTTPUserID, HTTPPassword;
+    bool KeepConnection = false;  // the next job may go on over this job's FTP connection
+
+    // In: the item's FileDate. Out: the date found, stored as the item's FoundFileDate.
+    TDateTime FileDate;
+    bool NoNewerFile = false;
+    // A listing's results; when set they replace the item's.
+    std::unique_ptr<TStringList> FileList;
+    std::unique_ptr<TFileDetailItems> FileDetails;
+};
+
+class Run {
+public:
+    Run(TWebCopy& owner, ProgressView& view);
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    TWebCopy& wc;  // options and events
+    ProgressView& view;
+
+    // Declared before the FTP connection: WinInet closes children with their parent, so the
+    // kept connection must go first.
+    platform::InetHandle Session;
+    platform::InetHandle CachedFtpConnection;
+    std::string CachedFtpKey;
+    std::string LastRemoteDir;
+
+    int32_t CurrentFileNumber = 0;  // 1-based among the active jobs
+    std::string LastTargetFile;     // what the open buttons offer at the end
+    std::string LastTargetDir;
+
+    bool Cancelled() const { return view.CancelRequested(); }
+
+    // OnError, then OnErrorInfo (the text is built only when that event is assigned).
+    void ReportError(int code, const std::function<std::string()>& text);
+
+    // The file line, once per file: the file name, the server word and text, and whether
+    // the server part applies.
+    void SetFileLine(const std::string& fileName, const std::string& serverWord,
+                     const std::string& serverText, bool serverPart);
+
+    // After every block: bar, progress line, OnCopyProgress, completion caption, rate,
+    // time left and elapsed lines, then a yield to the user interface. `startTick` is the
+    // tick count taken when the file's loop started.
+    void UpdateProgress(uint32_t done, uint32_t total, const std::string& operationWord,
+                        uint32_t startTick);
+    // The file copy's order: OnCopyProgress first, a full bar for an empty file, the size
+    // in the progress line always, the rate before the completion caption.
+    void UpdateCopyProgress(uint32_t done, uint32_t total, uint32_t startTick);
+
+private:
+    enum class Order { Transfer, Copy };
+    void Update(uint32_t done, uint32_t total, const std::string& operationWord,
+                uint32_t startTick, Order order);
+    void ShowProgressLine(uint32_t done, uint32_t total, bool withTotal);
+
+    // What the texts last derived from values that seldom change.
+    int bar_ = 0;
+    bool totalKnown_ = false;
+    uint32_t total_ = 0;
+    std::string ofTotal_;  // " " + DlgFileOfLabel + " " + SizeText(total)
+    bool elapsedKnown_ = false;
+    uint32_t elapsedMs_ = 0;
+    std::string line_;  // the buffer every line is built in
+};
+
+using Operation = bool (*)(Run& run, Job& job);
+
+}  // namespace webcopy
