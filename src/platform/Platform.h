@@ -44,6 +44,9 @@ public:
     virtual bool CreateDirectory(const std::string& path) = 0;
     virtual bool DeleteFile(const std::string& path) = 0;
     virtual bool MoveFile(const std::string& from, const std::string& to) = 0;  // `to` must not exist
+    // Renames a file over an existing one in one step (MoveFileEx, replace existing); the
+    // target may also be absent. A target that is open or running stays as it was.
+    virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
     virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
     virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;  // null on failure
     // FindFirstFileA/FindNextFileA over `mask` (a folder and a last part with '*' and '?'),

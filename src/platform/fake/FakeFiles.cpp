@@ -349,6 +349,10 @@ bool FakePlatform::DeleteFile(const std::string& path) {
 
 bool FakePlatform::MoveFile(const std::string& from, const std::string& to) {
     if (Fails("MoveFile", from + " -> " + to, kErrAccessDenied)) return false;
+    return Rename(from, to);
+}
+
+bool FakePlatform::Rename(const std::string& from, const std::string& to) {
     ParsedPath src, dst;
     if (uint32_t e = ParsePathCode(*fs_, from, src, false)) return Failed(e, false);
     if (uint32_t e = ParsePathCode(*fs_, to, dst, false)) return Failed(e, false);
@@ -379,6 +383,25 @@ bool FakePlatform::MoveFile(const std::string& from, const std::string& to) {
     }
     n->name = dst.parts.back();
     return true;
+}
+
+bool FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
+    if (Fails("ReplaceFile", from + " -> " + to, kErrAccessDenied)) return false;
+    ParsedPath src, dst;
+    if (uint32_t e = ParsePathCode(*fs_, from, src, false)) return Failed(e, false);
+    if (uint32_t e = ParsePathCode(*fs_, to, dst, false)) return Failed(e, false);
+    auto n = Find(*fs_, PathKey(src));
+    if (!n || n->dir) return Failed(n ? kErrAccessDenied : MissingError(*fs_, src), false);
+    if (!n->opens.empty()) return Failed(kErrSharingViolation, false);
+    const std::string dstKey = PathKey(dst);
+    if (dstKey != PathKey(src)) {
+        if (auto old = Find(*fs_, dstKey)) {
+            if (old->dir || old->locked) return Failed(kErrAccessDenied, false);
+            if (!old->opens.empty()) return Failed(kErrSharingViolation, false);
+            fs_->nodes.erase(dstKey);
+        }
+    }
+    return Rename(from, to);  // the replaced file is gone: the rest is a plain rename
 }
 
 bool FakePlatform::CopyFile(const std::string& from, const std::string& to, bool failIfExists) {

@@ -257,6 +257,7 @@ public:
     bool CreateDirectory(const std::string& path) override;
     bool DeleteFile(const std::string& path) override;
     bool MoveFile(const std::string& from, const std::string& to) override;
+    bool ReplaceFile(const std::string& from, const std::string& to) override;
     bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override;
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
     bool FindFiles(const std::string& mask, std::vector<FindData>& found) override;
@@ -330,6 +331,8 @@ public:
     struct NetState;
 
 private:
+    bool Rename(const std::string& from, const std::string& to);  // MoveFile, uncounted
+
     template <class T>
     T Failed(uint32_t code, T result) {
         lastError_ = code;

@@ -1,0 +1,42 @@
+#include "webcopy/TargetFile.h"
+
+namespace webcopy {
+
+bool TargetFile::Create() {
+    platform::Files& fs = platform::Fs();
+    // A name no file has: a left-over of an earlier run is never opened, let alone kept.
+    for (int n = 0; n < 1000 && !file_; ++n) {
+        temp_ = target_ + ".part" + (n == 0 ? std::string() : std::to_string(n));
+        if (fs.GetFileAttributes(temp_) != platform::INVALID_FILE_ATTRIBUTES_) continue;
+        file_ = fs.Open(temp_, platform::OpenMode::CreateWrite);
+        if (!file_) break;
+    }
+    if (!file_) temp_.clear();
+    return file_ != nullptr;
+}
+
+bool TargetFile::Write(const void* data, uint32_t size) {
+    uint32_t written = 0;
+    return file_ && file_->Write(data, size, written) && written == size;
+}
+
+bool TargetFile::Commit() {
+    if (!file_) return false;
+    const bool closed = file_->Close();
+    file_.reset();
+    if (closed && platform::Fs().ReplaceFile(temp_, target_)) {
+        temp_.clear();
+        return true;
+    }
+    Discard();
+    return false;
+}
+
+void TargetFile::Discard() {
+    if (file_) file_->Close();
+    file_.reset();
+    if (!temp_.empty()) platform::Fs().DeleteFile(temp_);
+    temp_.clear();
+}
+
+}  // namespace webcopy
