@@ -15,6 +15,10 @@ namespace platform {
 inline constexpr uint32_t INVALID_FILE_ATTRIBUTES_ = 0xFFFFFFFFu;
 inline constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY_ = 0x10;
 inline constexpr uint32_t ERROR_RESOURCE_TYPE_NOT_FOUND_ = 1813;
+// WNetAddConnection2A results that say the share is already connected (the second one:
+// under other credentials).
+inline constexpr uint32_t ERROR_ALREADY_ASSIGNED_ = 85;
+inline constexpr uint32_t ERROR_SESSION_CREDENTIAL_CONFLICT_ = 1219;
 
 // An open local file, byte stream. Every call reports failure instead of throwing.
 class File {
@@ -145,9 +149,11 @@ public:
                                std::string& value) = 0;
     // Shell and network shares.
     virtual void ShellOpen(const std::string& path) = 0;  // ShellExecuteA "open", SW_SHOWNORMAL
+    // WNetAddConnection2A of a disk share without a local name, flags 0; the Win32 code.
     virtual uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
                                         const std::string& userName) = 0;
-    virtual uint32_t WNetCancelConnection2(const std::string& name) = 0;
+    // WNetCancelConnection2A; the Win32 code.
+    virtual uint32_t WNetCancelConnection2(const std::string& name, uint32_t flags, bool force) = 0;
 };
 
 // The services in use. Tests install doubles with Install(); the Win32 build installs the

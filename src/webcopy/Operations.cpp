@@ -16,9 +16,9 @@ bool NotBuilt(Run& run, Job& job) {
 constexpr OperationEntry kOperations[] = {
     {wpHttp, "wpHttp", HttpDownload, CaptionWord::Download, true, false},
     {wpFtp, "wpFtp", NotBuilt, CaptionWord::Download, true, true},
-    {wpFile, "wpFile", NotBuilt, CaptionWord::Copy, false, false},
+    {wpFile, "wpFile", FileCopy, CaptionWord::Copy, false, false},
     {wpFtpUpload, "wpFtpUpload", NotBuilt, CaptionWord::Upload, true, true},
-    {wpHttpUpload, "wpHttpUpload", NotBuilt, CaptionWord::Upload, true, false},
+    {wpHttpUpload, "wpHttpUpload", HttpUpload, CaptionWord::Upload, true, false},
     {wpMultiFtp, "wpMultiFtp", NotBuilt, CaptionWord::Keep, true, false},
     {wpMultiFtpUpload, "wpMultiFtpUpload", NotBuilt, CaptionWord::Keep, true, false},
     {wpFtpDelete, "wpFtpDelete", NotBuilt, CaptionWord::Keep, true, false},

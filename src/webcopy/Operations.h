@@ -22,5 +22,7 @@ const OperationEntry* FindOperation(TWebCopyProtocol protocol);
 
 // The operations (operations/*.cpp).
 bool HttpDownload(Run& run, Job& job);
+bool HttpUpload(Run& run, Job& job);
+bool FileCopy(Run& run, Job& job);
 
 }  // namespace webcopy

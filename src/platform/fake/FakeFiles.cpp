@@ -226,6 +226,8 @@ public:
         if (!Usable(kWrite)) return false;
         auto& c = node_->content;
         const auto at = static_cast<size_t>(pos_);
+        if (at + size > fs_.maxFileSize)
+            size = at >= fs_.maxFileSize ? 0 : static_cast<uint32_t>(fs_.maxFileSize - at);
         if (c.size() < at + size) c.resize(at + size, '\0');
         if (size) std::memcpy(&c[at], buf, size);
         pos_ += size;
@@ -622,5 +624,6 @@ void FakePlatform::SetAttributes(const std::string& path, uint32_t attributes) {
 void FakePlatform::SetNow(const FileTime& t) { fs_->now = t; }
 void FakePlatform::SetTimeZoneBias(int minutes) { fs_->biasMinutes = minutes; }
 int FakePlatform::OpenFileCount() const { return fs_->openFiles; }
+void FakePlatform::SetMaxFileSize(uint64_t bytes) { fs_->maxFileSize = bytes; }
 
 }  // namespace platform::fake

@@ -173,6 +173,7 @@ void FakePlatform::SetHttpFailure(const std::string& url, uint32_t error) {
 }
 
 void FakePlatform::AddHttpHost(const std::string& server) { net_->httpHosts.insert(UpperName(server)); }
+void FakePlatform::SetUploadStatus(uint32_t status) { net_->uploadStatus = status; }
 const std::vector<HttpRequest>& FakePlatform::HttpRequests() const { return net_->requests; }
 const std::vector<HttpUpload>& FakePlatform::HttpUploads() const { return net_->uploads; }
 const std::vector<SessionOpen>& FakePlatform::SessionOpens() const { return net_->sessions; }
@@ -266,11 +267,16 @@ bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* bu
                                  uint32_t* bufferLength, uint32_t* index) {
     if (Fails("HttpQueryInfo", std::to_string(infoLevel & 0xFFFF), kErrHttpHeaderNotFound)) return false;
     uint32_t error = 0;
-    NetHandle* h = Lookup(*net_, request, {NetHandle::UrlRequest}, error);
+    NetHandle* h = Lookup(*net_, request, {NetHandle::UrlRequest, NetHandle::UploadRequest}, error);
     if (!h) return Failed(error, false);
     if (!bufferLength) return Failed(kErrInvalidParameter, false);
     if (index && *index != 0) return Failed(kErrHttpHeaderNotFound, false);
-    const HttpResponse& r = h->response;
+    HttpResponse answer;  // an upload's: its status and no body, once the request has ended
+    if (h->kind == NetHandle::UploadRequest) {
+        if (!net_->uploads[h->upload].ended) return Failed(kErrInternetIncorrectHandleState, false);
+        answer.status = net_->uploadStatus;
+    }
+    const HttpResponse& r = h->kind == NetHandle::UploadRequest ? answer : h->response;
     std::optional<uint32_t> number;
     std::optional<SystemTime> time;
     std::string text;

@@ -265,7 +265,7 @@ const std::vector<std::string>& FakePlatform::ShellOpenCalls() const { return sy
 void FakePlatform::SetWNetAddResult(uint32_t code) { sys_->wnetAddResult = code; }
 void FakePlatform::SetWNetCancelResult(uint32_t code) { sys_->wnetCancelResult = code; }
 const std::vector<WNetAddCall>& FakePlatform::WNetAddCalls() const { return sys_->wnetAdds; }
-const std::vector<std::string>& FakePlatform::WNetCancelCalls() const { return sys_->wnetCancels; }
+const std::vector<WNetCancelCall>& FakePlatform::WNetCancelCalls() const { return sys_->wnetCancels; }
 
 uint32_t FakePlatform::GetEnvironmentVariable(const std::string& name, char* buf, uint32_t size) {
     if (Fails("GetEnvironmentVariable", name, kErrEnvVarNotFound)) return 0;
@@ -371,9 +371,9 @@ uint32_t FakePlatform::WNetAddConnection2(const std::string& remoteName, const s
     return fail ? 1222 : sys_->wnetAddResult;
 }
 
-uint32_t FakePlatform::WNetCancelConnection2(const std::string& name) {
+uint32_t FakePlatform::WNetCancelConnection2(const std::string& name, uint32_t flags, bool force) {
     const bool fail = Fails("WNetCancelConnection2", name, 2250);  // ERROR_NOT_CONNECTED
-    sys_->wnetCancels.push_back(name);
+    sys_->wnetCancels.push_back({name, flags, force});
     return fail ? 2250 : sys_->wnetCancelResult;
 }
 

@@ -124,6 +124,12 @@ struct WNetAddCall {
     std::string userName;
 };
 
+struct WNetCancelCall {
+    std::string name;
+    uint32_t flags = 0;
+    bool force = false;
+};
+
 // Version resource of one file: sub-block ("\", "\VarFileInfo\Translation",
 // "\StringFileInfo\041D04E4\FileVersion", ...) -> the value's bytes as VerQueryValue gives
 // them (texts without their zero). Look-ups ignore case and a leading backslash.
@@ -181,6 +187,9 @@ public:
     void SetNow(const FileTime& t);                // time stamped on created and written files
     void SetTimeZoneBias(int minutes);             // FileTimeToLocalFileTime adds it
     int OpenFileCount() const;
+    // A file system that holds at most this many bytes per file: a write past it stores what
+    // fits and reports that short count as a success.
+    void SetMaxFileSize(uint64_t bytes);
 
     // ---- Registry
     void AddRegKey(RegRoot root, const std::string& key);
@@ -218,7 +227,7 @@ public:
     void SetWNetAddResult(uint32_t code);
     void SetWNetCancelResult(uint32_t code);
     const std::vector<WNetAddCall>& WNetAddCalls() const;
-    const std::vector<std::string>& WNetCancelCalls() const;
+    const std::vector<WNetCancelCall>& WNetCancelCalls() const;
 
     // ---- HTTP server. URLs are matched exactly; an unknown URL cannot be opened (12007).
     void SetHttp(const std::string& url, const HttpResponse& response);
@@ -226,6 +235,7 @@ public:
                         std::function<HttpResponse(const HttpRequest&)> handler);
     void SetHttpFailure(const std::string& url, uint32_t error);  // InternetOpenUrl fails
     void AddHttpHost(const std::string& server);  // accepts uploads (hosts of SetHttp do too)
+    void SetUploadStatus(uint32_t status);        // the answer to every upload; 200 unless set
     const std::vector<HttpRequest>& HttpRequests() const;
     const std::vector<HttpUpload>& HttpUploads() const;
     const std::vector<SessionOpen>& SessionOpens() const;
@@ -290,7 +300,7 @@ public:
     void ShellOpen(const std::string& path) override;
     uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
                                 const std::string& userName) override;
-    uint32_t WNetCancelConnection2(const std::string& name) override;
+    uint32_t WNetCancelConnection2(const std::string& name, uint32_t flags, bool force) override;
 
     // ---- Network
     InetHandle InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,

@@ -54,6 +54,7 @@ struct FakePlatform::FsState {
     int biasMinutes = 0;
     uint64_t nextOpenId = 1;
     int openFiles = 0;
+    uint64_t maxFileSize = UINT64_MAX;
 };
 
 // Windows-1252 upper case, as the file system compares names.
@@ -117,7 +118,7 @@ struct FakePlatform::SysState {
     uint32_t wnetAddResult = 0;
     uint32_t wnetCancelResult = 0;
     std::vector<WNetAddCall> wnetAdds;
-    std::vector<std::string> wnetCancels;
+    std::vector<WNetCancelCall> wnetCancels;
 };
 
 // ---- Network
@@ -169,6 +170,7 @@ struct FakePlatform::NetState {
     std::set<std::string> httpHosts;  // upper-cased
     std::vector<HttpRequest> requests;
     std::vector<HttpUpload> uploads;
+    uint32_t uploadStatus = 200;
     std::vector<SessionOpen> sessions;
     std::vector<ConnectCall> connects;
     std::map<std::string, FtpServer> ftp;  // by upper-cased host

@@ -113,8 +113,8 @@ public:
         res.lpProvider = provider;
         return ::WNetAddConnection2A(&res, password.c_str(), userName.c_str(), 0);
     }
-    uint32_t WNetCancelConnection2(const std::string& name) override {
-        return ::WNetCancelConnection2A(name.c_str(), CONNECT_UPDATE_PROFILE, TRUE);
+    uint32_t WNetCancelConnection2(const std::string& name, uint32_t flags, bool force) override {
+        return ::WNetCancelConnection2A(name.c_str(), flags, force ? TRUE : FALSE);
     }
 };
 

@@ -98,7 +98,7 @@ TEST(FakeSystem, ClockSleepAndProcessCalls) {
     fake.SetWNetAddResult(1326);
     EXPECT_EQ(Sys().WNetAddConnection2("\\\\srv\\share", "", "kim"), 1326u);
     EXPECT_EQ(fake.WNetAddCalls()[0].userName, "kim");
-    EXPECT_EQ(Sys().WNetCancelConnection2("\\\\srv\\share"), 0u);
+    EXPECT_EQ(Sys().WNetCancelConnection2("\\\\srv\\share", 0, false), 0u);
 }
 
 }  // namespace

@@ -63,12 +63,13 @@ TEST_F(WebCopyRun, NoSessionWithoutActiveNetworkItems) {
     RecordEvents();
     TWebCopyItem* copy = wc->Items.Add();
     copy->Protocol = wpFile;
+    copy->URL = "C:\\src\\missing.txt";
+    copy->TargetDir = "C:\\dl";
     AddHttp("http://srv/a.txt").Active = false;
     wc->Execute();
     EXPECT_TRUE(fake.SessionOpens().empty());
-    // A kind this build cannot run is reported, never passed over in silence.
-    EXPECT_EQ(events, (Events{"BeforeDialogShow", "FileStart 0", "Error 7",
-                              "Info 7 Transfer kind not available in this version: wpFile",
+    EXPECT_EQ(events, (Events{"BeforeDialogShow", "FileStart 0", "Error 1",
+                              "Info 1 Cannot open source file C:\\src\\missing.txt",
                               "FileDone 0", "CopyDone"}));
     EXPECT_FALSE(wc->Items[0].Done);
 

@@ -1,0 +1,161 @@
+// HTTP upload of one local file as the body of a POST or PUT: the connection to the URL's
+// host, port and scheme, the length announced before a body streamed in 4 KiB blocks with
+// progress and cancel, and the server's answer.
+#include <cstdint>
+#include <memory>
+
+#include "framework/Application.h"
+#include "framework/Strings.h"
+#include "platform/Platform.h"
+#include "webcopy/Operations.h"
+#include "webcopy/Run.h"
+#include "webcopy/WebCopyErrors.h"
+#include "webcopy/WebCopyHelpers.h"
+
+namespace webcopy {
+namespace {
+
+constexpr uint32_t kBlockSize = 4096;
+
+// Where an upload goes. Credentials written into the URL are not sent anywhere.
+struct Endpoint {
+    bool valid = false;
+    bool secure = false;
+    std::string host;  // without user information and port
+    uint16_t port = 0;
+    std::string object;
+};
+
+Endpoint ParseEndpoint(const std::string& url) {
+    Endpoint e;
+    std::string rest = url;
+    const size_t scheme = rest.find("://");
+    if (scheme != std::string::npos) {
+        e.secure = UpperCase(rest.substr(0, scheme)) == "HTTPS";
+        rest.erase(0, scheme + 3);
+    }
+    const size_t end = rest.find_first_of("/?#");
+    std::string authority = rest.substr(0, end);
+    e.object = end == std::string::npos ? "/" : rest.substr(end);
+    if (e.object[0] != '/') e.object.insert(0, "/");
+    const size_t fragment = e.object.find('#');
+    if (fragment != std::string::npos) e.object.erase(fragment);
+
+    const size_t at = authority.rfind('@');
+    if (at != std::string::npos) authority.erase(0, at + 1);
+    e.port = e.secure ? platform::INTERNET_DEFAULT_HTTPS_PORT : platform::INTERNET_DEFAULT_HTTP_PORT;
+    const size_t colon = authority.rfind(':');
+    if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
+        const std::string digits = authority.substr(colon + 1);
+        authority.erase(colon);
+        if (!digits.empty()) {
+            if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+                return e;
+            const int port = std::stoi(digits);
+            if (port < 1 || port > 65535) return e;
+            e.port = static_cast<uint16_t>(port);
+        }
+    }
+    e.host = authority;
+    e.valid = !e.host.empty();
+    return e;
+}
+
+uint32_t StatusOf(platform::HINTERNET request) {
+    uint32_t status = 0;
+    uint32_t length = sizeof status;
+    uint32_t index = 0;
+    platform::Net().HttpQueryInfo(request,
+                                  platform::HTTP_QUERY_STATUS_CODE | platform::HTTP_QUERY_FLAG_NUMBER,
+                                  &status, &length, &index);
+    return status;  // 0 when the answer has no status
+}
+
+}  // namespace
+
+bool HttpUpload(Run& run, Job& job) {
+    platform::Network& net = platform::Net();
+    platform::System& sys = platform::Sys();
+    TWebCopy& wc = run.wc;
+    const std::string& url = job.URL;
+
+    run.view.SetClip(Clip::Upload);
+    const std::string urlFileName = FileNameFromPath(url);
+    run.SetFileLine(urlFileName, wc.DlgToServerLabel, HostFromUrl(url), wc.ShowServer);
+
+    // Read access only: a read-only file uploads, and nothing can write to the file.
+    const std::string path =
+        JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
+    std::unique_ptr<platform::File> file = platform::Fs().Open(path, platform::OpenMode::Read);
+    const int64_t size = file ? file->Size() : -1;
+    // The request announces the length in 32 bits.
+    if (size < 0 || size > static_cast<int64_t>(UINT32_MAX)) {
+        file.reset();
+        run.ReportError(ecOpenSource, [&path] { return TextOpenSource + path; });
+        return false;
+    }
+    const auto total = static_cast<uint32_t>(size);
+    Application->ProcessMessages();
+
+    const auto networkFailed = [&run](uint32_t code) {
+        run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+        return false;
+    };
+
+    const Endpoint to = ParseEndpoint(url);
+    platform::InetHandle connection;
+    platform::InetHandle request;
+    if (to.valid) {
+        connection = net.InternetConnect(run.Session.get(), to.host, to.port, nullptr, nullptr,
+                                         platform::INTERNET_SERVICE_HTTP, 0, 0);
+        if (connection) {
+            uint32_t flags = platform::INTERNET_FLAG_NO_CACHE_WRITE;
+            if (to.secure) flags |= platform::INTERNET_FLAG_SECURE;
+            request = net.HttpOpenRequest(connection.get(), job.HTTPCommand == hcPut ? "PUT" : "POST",
+                                          to.object, flags, 0);
+        }
+    }
+    if (!request) {
+        connection.reset();
+        run.ReportError(ecConnect, [&url] { return TextConnectServer + HostFromUrl(url); });
+        return false;
+    }
+
+    if (!net.HttpSendRequestEx(request.get(), total, platform::HSR_INITIATE))
+        return networkFailed(sys.GetLastError());
+
+    const uint32_t startTick = sys.GetTickCount();
+    unsigned char buffer[kBlockSize];
+    uint32_t sent = 0;
+    uint32_t got = kBlockSize;
+    while (got == kBlockSize && !run.Cancelled()) {
+        if (!file->Read(buffer, kBlockSize, got)) {
+            run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
+            return false;
+        }
+        uint32_t written = 0;
+        if (!net.InternetWriteFile(request.get(), buffer, got, &written))
+            return networkFailed(sys.GetLastError());
+        sent += got;
+        run.UpdateProgress(sent, total, wc.DlgUpload, startTick);
+    }
+    file.reset();
+    // A body shorter than announced is never ended: the server would wait for the rest.
+    // Closing the request drops the connection instead.
+    if (run.Cancelled()) return false;
+    if (sent != total) {
+        run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
+        return false;
+    }
+
+    if (!net.HttpEndRequest(request.get())) return networkFailed(sys.GetLastError());
+    const uint32_t status = StatusOf(request.get());
+    if (status == 0) return networkFailed(sys.GetLastError());
+    if (status >= 300) {
+        run.ReportError(static_cast<int>(status), [status] { return TextHttpError + IntToStr(status); });
+        return false;
+    }
+    return true;
+}
+
+}  // namespace webcopy
