@@ -368,8 +368,9 @@ void TForm1::FormShow(TObject*) {
 
     bool abort = false;
     // The local stamp says what is installed: without the server's word (an offline start)
-    // it stays as it is.
-    bool recordStamp = stampArrived;
+    // it stays as it is. An empty stamp is no word either: recorded, it would make the next
+    // start fetch the same program again.
+    bool recordStamp = stampArrived && !serverStamp.empty();
     try {
         if (updateNeeded) {
             Label1->SetCaption(kFetching);

@@ -243,6 +243,7 @@ TEST_F(LauncherTest, EmptyServerStampNeverAsksForAnUpdate) {
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
     EXPECT_EQ(File("Kassa.exe"), "OLD");
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
+    EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");  // no stamp to record
 }
 
 TEST_F(LauncherTest, UnreadableLocalStampIsReportedAndLeavesTheSplashIdle) {
