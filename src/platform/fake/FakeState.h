@@ -170,6 +170,7 @@ struct FakePlatform::NetState {
     std::vector<HttpRequest> requests;
     std::vector<HttpUpload> uploads;
     std::vector<SessionOpen> sessions;
+    std::vector<OptionSet> options;
     std::vector<ConnectCall> connects;
     std::map<std::string, FtpServer> ftp;  // by upper-cased host
     bool ftpSizeZero = false;
