@@ -172,6 +172,7 @@ struct FakePlatform::NetState {
     std::vector<HttpUpload> uploads;
     uint32_t uploadStatus = 200;
     std::vector<SessionOpen> sessions;
+    std::vector<OptionSet> options;
     std::vector<ConnectCall> connects;
     std::map<std::string, FtpServer> ftp;  // by upper-cased host
     bool ftpSizeZero = false;

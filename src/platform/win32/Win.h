@@ -16,6 +16,7 @@
 #undef CreateDirectory
 #undef DeleteFile
 #undef MoveFile
+#undef ReplaceFile
 #undef CopyFile
 #undef GetEnvironmentVariable
 #undef GetWindowsDirectory

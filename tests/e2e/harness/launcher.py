@@ -20,6 +20,7 @@ from .wine import Wine
 BASE_URL = os.environ.get("UPDATE_BASE_URL", "http://127.0.0.1:8642/")
 # Texts of the launcher, Windows-1252.
 MSG_MISSING = b"N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren \r\n%s saknas"
+MSG_NOT_STARTED = b"N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren\r\n%s kunde inte startas"
 MSG_IN_USE = b"Programmet troligen redan ig\xe5ng, vg st\xe4ng det och f\xf6rs\xf6k igen"
 DEFAULT_STAMP = b"2001-01-01 00:00:00"
 # An installed stamp and a newer one on the server, for the tests that update.
@@ -223,7 +224,8 @@ class LauncherCase(unittest.TestCase):
 
     def assertStarted(self, version: str, args: Sequence[bytes] = (), name: Optional[str] = None) -> Start:
         """The managed program ran once, minimised, as build `version`, with the command line
-        <its path> <blank> <each argument followed by a blank>."""
+        <its path> <blank> <each argument followed by a blank>; `args` as they stand in that
+        command line (quoted where the launcher quotes them)."""
         starts = self.starts(name)
         self.assertEqual(len(starts), 1, f"expected one start, saw {starts}")
         start = starts[0]
