@@ -29,6 +29,7 @@
 #undef WNetCancelConnection2
 #undef InternetOpen
 #undef InternetOpenUrl
+#undef InternetSetOption
 #undef HttpQueryInfo
 #undef InternetConnect
 #undef HttpOpenRequest
