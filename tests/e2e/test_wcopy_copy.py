@@ -74,7 +74,7 @@ class WcopyCopyTest(WcopyDialogCase):
         # only what is copied before the cancel takes disk space.
         src = self.source("huge.bin", size=1536 << 20)
         self.existing("huge.bin", b"old")
-        steps = ["--wait-caption", "Copying ...", "--having", "File : huge.bin from ",
+        steps = ["--wait-caption", "Copying ...", "--having", "File : 1 of 2 : huge.bin from ",
                  "--wait-progress", "1", "--click", "Cancel", "--wait-gone"]
         run, seen = self.drive(steps, "--copy", src, *self.to(), "--copy", src, *self.to(), "--name", "b.bin")
         self.assertEqual(run.exit_code, 1, run.raw)
