@@ -82,6 +82,7 @@ struct HttpRequest {
     std::string url;
     std::string headers;  // the extra header text (length -1 means zero-terminated)
     uint32_t flags = 0;
+    std::string proxyUser, proxyPassword;  // set on the request before it was sent again
 };
 
 // An HTTP upload: InternetConnect + HttpOpenRequest + HttpSendRequestEx + writes.
@@ -318,6 +319,7 @@ public:
                               uint32_t flags, uintptr_t context) override;
     InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
                               uint32_t flags, uintptr_t context) override;
+    bool HttpSendRequest(HINTERNET request) override;
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override;
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
                            uint32_t* written) override;
