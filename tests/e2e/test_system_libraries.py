@@ -41,6 +41,19 @@ class SystemLibrariesTest(LauncherCase):
         self.assertStarted("v2", [b"/x"])
         self.assertEqual(self.read(".dat"), NEW + b"\r\n")
 
+    def test_system_library_that_cannot_be_loaded_is_reported(self):
+        self.install("v1")
+        self.write(".dat", STAMP)
+        self.publish(NEW, "v2")
+        run = self.launch(env={"WINEDLLOVERRIDES": DLL_OVERRIDES + ";wininet=d"})
+        self.assertFalse(run.timed_out, run.output)
+        self.assertEqual(run.exit_code, 1)
+        self.assertEqual([(b.caption, b.text) for b in run.seen.boxes],
+                         [(b"Application Error",
+                           b"Cannot load wininet.dll from the system folder (system error 126).")])
+        self.assertNothingStarted()
+        self.assertEqual(run.paths, [])
+
     def test_wcopy_downloads_with_libraries_planted_beside_it(self):
         wcopy = os.environ.get("WCOPY_EXE", "")
         if not os.path.isfile(wcopy):
