@@ -10,7 +10,7 @@ import time
 import unittest
 import urllib.parse
 from dataclasses import dataclass
-from typing import List, Optional, Sequence
+from typing import Dict, List, Optional, Sequence
 
 from .boxwatch import BoxWatch, Observations
 from .managed import Start, read_starts
@@ -170,12 +170,14 @@ class LauncherCase(unittest.TestCase):
         return proc
 
     def launch(self, args: Sequence[str] = (), launcher: Optional[str] = None, serve: bool = True,
-               exits: bool = True, timeout: float = 90, probe: bool = False) -> LauncherRun:
+               exits: bool = True, timeout: float = 90, probe: bool = False,
+               env: Optional[Dict[str, str]] = None) -> LauncherRun:
         """Runs the launcher, copied to bin\\<launcher> (default <NAME>.exe), with `args`,
         while boxwatch answers its message boxes. `serve`: run the update server (else the
         server is unreachable). `exits` False: the launcher is expected to stay (an error
         report leaves its splash open); it is killed a moment after its first message box.
-        `probe`: read the splash label's font from inside the launcher (BoxWatch probe)."""
+        `probe`: read the splash label's font from inside the launcher (BoxWatch probe).
+        `env`: more environment for the launcher."""
         exe = os.path.join(self.bin, launcher or self.NAME + ".exe")
         shutil.copyfile(self.starter_exe, exe)
         if serve:
@@ -183,7 +185,7 @@ class LauncherCase(unittest.TestCase):
         before = len(self.server.requests)
         try:
             with BoxWatch(self.wine, probe=probe) as watch:
-                proc = self.wine.start(exe, args, cwd=self.bin, env=watch.probe_env)
+                proc = self.wine.start(exe, args, cwd=self.bin, env={**watch.probe_env, **(env or {})})
                 if exits:
                     result = proc.wait(timeout)
                 else:
