@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "launcher/SignedUpdate.h"
 #include "components/PBSystem.h"
 #include "components/StFileOp.h"
 #include "components/WinXP.h"
@@ -110,8 +111,10 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     n.serverStamp = n.folder + n.baseName + ".txt";
     n.newProgram = n.folder + n.baseName + ".bin";
     n.managed = n.folder + n.baseName + ".exe";
+    n.signature = n.folder + n.baseName + ".sig";
     n.stampUrl = baseUrl + "managedfiles/" + n.baseName + ".txt";
     n.programUrl = baseUrl + "managedfiles/" + n.baseName + ".bin";
+    n.signatureUrl = baseUrl + "managedfiles/" + n.baseName + ".sig";
     return n;
 }
 
@@ -287,9 +290,14 @@ void TForm1::FormShow(TObject*) {
             Fetch(n.folder, n.programUrl);
             ProcessMessages(5);
             sys.Sleep(100);
-            // Without a complete new program the installed one stays, and the stamp is not
-            // recorded, so the next start tries the update again.
-            if (!fs.FileExists(n.newProgram) || !InstallNewProgram(n.managed, n.newProgram, abort))
+            // Without a complete new program (signed, in a build with a key) the installed
+            // one stays, and the stamp is not recorded, so the next start tries again.
+            const auto fetch = [this, &n](const std::string& url) {
+                Fetch(n.folder, url);
+                ProcessMessages(5);
+            };
+            if (!fs.FileExists(n.newProgram) || !SignatureAccepted(n, UpdatePublicKey(), fetch) ||
+                !InstallNewProgram(n.managed, n.newProgram, abort))
                 recordStamp = false;
         }
         if (!abort) {
