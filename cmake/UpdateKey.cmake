@@ -1,6 +1,8 @@
 # update_public_key_hex(<PEM file> <out var>): the SubjectPublicKeyInfo of an ECDSA P-256
 # public key PEM file as hex DER, for the launcher's build. Stops the configuration with a
 # message that says what is wrong when the file is missing or holds anything else.
+#
+#   cmake -DUPDATE_PUBLIC_KEY=FILE -P cmake/UpdateKey.cmake   checks a file the same way
 function(update_public_key_hex file out)
   if(NOT EXISTS "${file}" OR IS_DIRECTORY "${file}")
     message(FATAL_ERROR "UPDATE_PUBLIC_KEY: no such file: ${file}")
@@ -11,6 +13,7 @@ function(update_public_key_hex file out)
   endif()
   string(MD5 _tag "${file}")
   set(_der "${CMAKE_BINARY_DIR}/CMakeFiles/update-key-${_tag}.der")
+  file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/CMakeFiles")
   execute_process(COMMAND "${OPENSSL_EXECUTABLE}" pkey -pubin -in "${file}" -outform DER -out "${_der}"
                   RESULT_VARIABLE _rc OUTPUT_QUIET ERROR_VARIABLE _err)
   if(NOT _rc EQUAL 0)
@@ -29,6 +32,13 @@ function(update_public_key_hex file out)
   if(NOT _length EQUAL 182)
     message(FATAL_ERROR "UPDATE_PUBLIC_KEY: ${file} is not an ECDSA P-256 (prime256v1) public key")
   endif()
-  set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+  if(NOT CMAKE_SCRIPT_MODE_FILE)
+    set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+  endif()
   set(${out} "${_hex}" PARENT_SCOPE)
 endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  update_public_key_hex("${UPDATE_PUBLIC_KEY}" _hex)
+  message(STATUS "P-256 public key ${_hex}")
+endif()
