@@ -4,7 +4,6 @@ signatures are made by `openssl dgst -sha256 -sign`, so these tests are also the
 openssl's signatures verify in the launcher."""
 import os
 import subprocess
-import tempfile
 
 from harness import tls
 from harness.launcher import NEW, STAMP, LauncherCase
@@ -26,7 +25,7 @@ class SignedCase(LauncherCase):
     def setUpClass(cls):
         super().setUpClass()
         cls.key = os.environ["UPDATE_KEY"]
-        cls.other_key = os.path.join(tempfile.mkdtemp(prefix="other-key-"), "other.pem")
+        cls.other_key = os.path.join(os.environ["E2E_STATE_DIR"], "other-key.pem")
         subprocess.run([OPENSSL, "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
                         "-out", cls.other_key], check=True, capture_output=True)
 
