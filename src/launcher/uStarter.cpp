@@ -2,13 +2,13 @@
 
 #include <memory>
 
-#include "launcher/SignedUpdate.h"
 #include "components/PBSystem.h"
 #include "components/StFileOp.h"
 #include "components/WinXP.h"
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/Strings.h"
+#include "launcher/SignedUpdate.h"
 #include "platform/Platform.h"
 #include "webcopy/WebCopy.h"
 
