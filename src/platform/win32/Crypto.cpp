@@ -32,10 +32,22 @@ void Bind(HMODULE dll, const char* name, F& fn, bool& ok) {
     ok = ok && fn != nullptr;
 }
 
+// bcrypt.dll from the system folder only. Systems without the search flag (Windows 7
+// before its loader update) refuse it as an invalid parameter: then by its full path.
+HMODULE LoadSystemBcrypt() {
+    if (HMODULE dll = ::LoadLibraryExA("bcrypt.dll", nullptr, kLoadFromSystem32)) return dll;
+    if (::GetLastError() != ERROR_INVALID_PARAMETER) return nullptr;
+    char folder[MAX_PATH + 1] = {};
+    const UINT n = ::GetSystemDirectoryA(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH - 12) return nullptr;
+    return ::LoadLibraryExA((std::string(folder, n) + "\\bcrypt.dll").c_str(), nullptr,
+                            LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 const Cng& LoadCng() {
     static const Cng cng = [] {
         Cng c;
-        HMODULE dll = ::LoadLibraryExA("bcrypt.dll", nullptr, kLoadFromSystem32);
+        HMODULE dll = LoadSystemBcrypt();
         if (!dll) return c;
         bool ok = true;
         Bind(dll, "BCryptOpenAlgorithmProvider", c.openAlgorithm, ok);
