@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/Strings.h"
+#include "launcher/SignedUpdate.h"
 #include "platform/Platform.h"
 #include "webcopy/WebCopy.h"
 
@@ -198,8 +199,10 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     n.serverStamp = n.folder + n.baseName + ".txt";
     n.newProgram = n.folder + n.baseName + ".bin";
     n.managed = n.folder + n.baseName + ".exe";
+    n.signature = n.folder + n.baseName + ".sig";
     n.stampUrl = baseUrl + "managedfiles/" + n.baseName + ".txt";
     n.programUrl = baseUrl + "managedfiles/" + n.baseName + ".bin";
+    n.signatureUrl = baseUrl + "managedfiles/" + n.baseName + ".sig";
     return n;
 }
 
@@ -382,12 +385,17 @@ void TForm1::FormShow(TObject*) {
             const bool arrived = Fetch(n.folder, n.programUrl) && HasContent(n.newProgram);
             ProcessMessages(5);
             sys.Sleep(100);
-            // Without a complete new program the installed one stays, and the stamp is not
-            // recorded, so the next start tries the update again.
+            // Without a complete new program (signed, in a build with a key) the installed
+            // one stays, and the stamp is not recorded, so the next start tries again.
+            const auto fetch = [this, &n](const std::string& url) {
+                Fetch(n.folder, url);
+                ProcessMessages(5);
+            };
             if (!arrived) {
                 fs.DeleteFile(n.newProgram);
                 recordStamp = false;
-            } else if (!InstallNewProgram(n.managed, n.newProgram, abort)) {
+            } else if (!SignatureAccepted(n, UpdatePublicKey(), fetch) ||
+                       !InstallNewProgram(n.managed, n.newProgram, abort)) {
                 recordStamp = false;
             }
         }

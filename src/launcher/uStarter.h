@@ -61,8 +61,10 @@ struct StarterNames {
     std::string serverStamp;  // N.txt
     std::string newProgram;   // N.bin
     std::string managed;      // N.exe
+    std::string signature;    // N.sig
     std::string stampUrl;     // base URL + "managedfiles/N.txt"
     std::string programUrl;   // ... N.bin
+    std::string signatureUrl; // ... N.sig
 };
 StarterNames MakeStarterNames(const std::string& programPath, const std::string& appData,
                               const std::string& baseUrl);
