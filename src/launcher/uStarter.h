@@ -50,8 +50,6 @@ std::vector<std::string> CommandLineArguments(const std::string& commandLine);
 // `arg` unchanged when it is non-empty and holds no blank, tab or quote; otherwise quoted so
 // that CommandLineArguments gives it back.
 std::string QuoteArgument(const std::string& arg);
-// Creates the folder and its missing parents; failures are not reported.
-void ForceFolder(const std::string& path);
 
 // The names the sequence derives from the launcher's file name.
 struct StarterNames {
