@@ -97,7 +97,7 @@ public:
                                    const char* proxy, const char* bypass, uint32_t flags) = 0;
     // What an InetHandle calls; the rest of the system closes by resetting its handle.
     virtual bool InternetCloseHandle(HINTERNET h) = 0;
-    // InternetSetOptionA with a text value (the proxy's user name and password).
+    // InternetSetOptionA with a text value (the proxy's user name and password on a request).
     virtual bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) = 0;
     virtual InetHandle InternetOpenUrl(HINTERNET session, const std::string& url,
                                       const char* headers, uint32_t headersLength,
@@ -112,6 +112,9 @@ public:
     virtual InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb,
                                       const std::string& object, uint32_t flags,
                                       uintptr_t context) = 0;
+    // HttpSendRequestA without extra headers or body: sends a request again (after its
+    // options changed).
+    virtual bool HttpSendRequest(HINTERNET request) = 0;
     // HttpSendRequestExA with an INTERNET_BUFFERS whose dwBufferTotal is `totalLength`.
     virtual bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) = 0;
     virtual bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,

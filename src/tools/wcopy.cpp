@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "framework/DateTime.h"
 #include "framework/Exceptions.h"
+#include "platform/win32/SystemLibraries.h"
 #include "webcopy/WebCopy.h"
 
 // Only the process clock is needed; without GDI and USER nothing clashes with the framework.
@@ -310,6 +311,7 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    RestrictLibrarySearchToSystemFolder();
     Application = new TApplication;
     Application->Initialize();
 

@@ -75,14 +75,6 @@ void OpenSession(Run& run) {
     else
         run.Session = net.InternetOpen(wc.Agent, platform::INTERNET_OPEN_TYPE_PROXY,
                                        wc.Proxy.c_str(), nullptr, 0);
-    // The proxy's credentials go to the proxy alone, answered when it asks (407): never in a
-    // URL, where they would count for the destination server.
-    if (run.Session && !wc.ProxyUserID.empty() && !wc.ProxyPassword.empty()) {
-        net.InternetSetOption(run.Session.get(), platform::INTERNET_OPTION_PROXY_USERNAME,
-                              wc.ProxyUserID);
-        net.InternetSetOption(run.Session.get(), platform::INTERNET_OPTION_PROXY_PASSWORD,
-                              wc.ProxyPassword);
-    }
 }
 
 // A kept FTP connection belongs to the session: it goes with it, so a later run can never

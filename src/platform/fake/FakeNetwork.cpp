@@ -246,8 +246,24 @@ bool FakePlatform::InternetCloseHandle(HINTERNET h) {
 bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) {
     if (Fails("InternetSetOption", std::to_string(option), kErrInvalidParameter)) return false;
     uint32_t error = 0;
-    if (!Lookup(*net_, h, {NetHandle::Session}, error)) return Failed(error, false);
+    NetHandle* n = Lookup(*net_, h, {NetHandle::Session, NetHandle::UrlRequest}, error);
+    if (!n) return Failed(error, false);
     net_->options.push_back({h, option, value});
+    if (n->kind == NetHandle::UrlRequest && option == INTERNET_OPTION_PROXY_USERNAME)
+        n->request.proxyUser = value;
+    if (n->kind == NetHandle::UrlRequest && option == INTERNET_OPTION_PROXY_PASSWORD)
+        n->request.proxyPassword = value;
+    return true;
+}
+
+bool FakePlatform::HttpSendRequest(HINTERNET h) {
+    if (Fails("HttpSendRequest", "", kErrInternetCannotConnect)) return false;
+    uint32_t error = 0;
+    NetHandle* n = Lookup(*net_, h, {NetHandle::UrlRequest}, error);
+    if (!n) return Failed(error, false);
+    net_->requests.push_back(n->request);
+    n->response = net_->http.at(n->request.url)(n->request);
+    n->moved = 0;
     return true;
 }
 
@@ -269,6 +285,7 @@ InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& u
     if (script == net_->http.end()) return Failed(kErrInternetNameNotResolved, nullptr);
     NetHandle h{NetHandle::UrlRequest};
     h.parent = session;
+    h.request = request;
     h.response = script->second(request);
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }

@@ -82,6 +82,7 @@ struct HttpRequest {
     std::string url;
     std::string headers;  // the extra header text (length -1 means zero-terminated)
     uint32_t flags = 0;
+    std::string proxyUser, proxyPassword;  // set on the request before it was sent again
 };
 
 // An HTTP upload: InternetConnect + HttpOpenRequest + HttpSendRequestEx + writes.
@@ -312,6 +313,9 @@ public:
     uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
                                 const std::string& userName) override;
     uint32_t WNetCancelConnection2(const std::string& name, uint32_t flags, bool force) override;
+    // A real check (OpenSSL), counted as "VerifyP256Sha256"; an injected failure says no.
+    bool VerifyP256Sha256(const std::string& point, const std::string& message,
+                          const std::string& signature) override;
 
     // ---- Network
     InetHandle InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
@@ -328,6 +332,7 @@ public:
                               uint32_t flags, uintptr_t context) override;
     InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
                               uint32_t flags, uintptr_t context) override;
+    bool HttpSendRequest(HINTERNET request) override;
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override;
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
                            uint32_t* written) override;

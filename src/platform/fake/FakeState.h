@@ -144,6 +144,7 @@ struct NetHandle {
     HINTERNET parent = nullptr;
     // UrlRequest
     HttpResponse response;
+    HttpRequest request;  // what opened it, with the proxy credentials set on it since
     // UrlRequest, FtpFile: bytes moved through the handle
     uint64_t moved = 0;
     // Connection

@@ -115,6 +115,12 @@ public:
                      false));
     }
 
+    // The request's buffered body belongs to the answer it replaces.
+    bool HttpSendRequest(HINTERNET request) override {
+        if (ReadAhead* ra = Reader(request)) ra->pos = ra->end = 0;
+        return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0) != FALSE;
+    }
+
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override {
         INTERNET_BUFFERSA buffers = {};
         buffers.dwStructSize = sizeof buffers;

@@ -28,12 +28,13 @@
 #undef WNetAddConnection2
 #undef WNetCancelConnection2
 #undef InternetOpen
-#undef InternetOpenUrl
 #undef InternetSetOption
+#undef InternetOpenUrl
 #undef HttpQueryInfo
 #undef InternetConnect
 #undef HttpOpenRequest
 #undef HttpSendRequestEx
+#undef HttpSendRequest
 #undef HttpEndRequest
 #undef FtpGetCurrentDirectory
 #undef FtpSetCurrentDirectory

@@ -72,6 +72,17 @@ bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size
     return true;
 }
 
+// The proxy's credentials go to the proxy alone, when it asks for them (407): never into a
+// URL, where the network library would take them for the destination server's. True when the
+// request was sent again with them.
+bool AnswerProxy(platform::HINTERNET request, const TWebCopy& wc) {
+    if (wc.ProxyUserID.empty() || wc.ProxyPassword.empty()) return false;
+    platform::Network& net = platform::Net();
+    return net.InternetSetOption(request, platform::INTERNET_OPTION_PROXY_USERNAME, wc.ProxyUserID) &&
+           net.InternetSetOption(request, platform::INTERNET_OPTION_PROXY_PASSWORD, wc.ProxyPassword) &&
+           net.HttpSendRequest(request);
+}
+
 // Basic credentials and the one place (scheme, host and port) they were given for: a
 // redirect elsewhere goes out without them.
 struct Credentials {
@@ -120,7 +131,10 @@ bool HttpDownload(Run& run, Job& job) {
             return false;
         }
         // A response without a readable status is no answer to go on with.
-        if (!QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status)) {
+        bool statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        if (statusRead && status == 407 && AnswerProxy(request.get(), wc))
+            statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        if (!statusRead) {
             const uint32_t code = platform::Sys().GetLastError();
             run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
             return false;

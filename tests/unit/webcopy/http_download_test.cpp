@@ -196,14 +196,37 @@ TEST_F(WebCopyRun, FailedRequestsAreReported) {
     wc->ProxyPassword = "pw";
     AddHttp("HTTP://nowhere/x.bin");
     wc->Execute();
-    // The proxy's credentials go to the session as proxy credentials, never into the URL.
-    EXPECT_EQ(events[2], "NotFound HTTP://nowhere/x.bin");
-    EXPECT_EQ(fake.HttpRequests().back().url, "HTTP://nowhere/x.bin");
-    ASSERT_EQ(fake.OptionsSet().size(), 2u);
-    EXPECT_EQ(fake.OptionsSet()[0].option, platform::INTERNET_OPTION_PROXY_USERNAME);
-    EXPECT_EQ(fake.OptionsSet()[0].value, "pu");
-    EXPECT_EQ(fake.OptionsSet()[1].option, platform::INTERNET_OPTION_PROXY_PASSWORD);
-    EXPECT_EQ(fake.OptionsSet()[1].value, "pw");
+    EXPECT_EQ(events[2], "NotFound HTTP://nowhere/x.bin");  // no credentials in the URL
+}
+
+// The proxy's credentials answer the proxy's 407 on that request, and go nowhere else.
+TEST_F(WebCopyRun, ProxyCredentialsAnswerTheProxyOnly) {
+    RecordEvents();
+    wc->ProxyUserID = "pu";
+    wc->ProxyPassword = "pw";
+    AddHttp(kUrl);
+    fake.SetHttpHandler(kUrl, [](const HttpRequest& rq) {
+        HttpResponse r;
+        r.body = "through";
+        if (rq.proxyUser != "pu" || rq.proxyPassword != "pw") r.status = 407;
+        return r;
+    });
+    wc->Execute();
+    EXPECT_TRUE(wc->Items[0].Done);
+    EXPECT_EQ(fake.ReadFile(kTarget), "through");
+    ASSERT_EQ(fake.HttpRequests().size(), 2u);
+    for (const HttpRequest& rq : fake.HttpRequests()) {
+        EXPECT_EQ(rq.url, kUrl);
+        EXPECT_TRUE(rq.headers.empty()) << "no Authorization for the server";
+    }
+    for (const auto& option : fake.OptionsSet()) EXPECT_NE(option.handle, nullptr);
+
+    // Without them the 407 is reported as the status it is.
+    events.clear();
+    wc->ProxyPassword.clear();
+    wc->Execute();
+    EXPECT_EQ(events[2], "Error 407");
+    EXPECT_FALSE(wc->Items[0].Done);
 }
 
 TEST_F(WebCopyRun, DateCheckByHandler) {
