@@ -17,6 +17,7 @@
 #undef DeleteFile
 #undef MoveFile
 #undef CopyFile
+#undef ReplaceFile
 #undef GetEnvironmentVariable
 #undef GetWindowsDirectory
 #undef GetSystemDirectory
