@@ -3,8 +3,10 @@
 
 #include "framework/Application.h"
 #include "launcher/uStarter.h"
+#include "platform/win32/SystemLibraries.h"
 
 int main() {
+    RestrictLibrarySearchToSystemFolder();
     Application = new TApplication;
     try {
         Application->Initialize();

@@ -1,5 +1,7 @@
 #include "launcher/uStarter.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "components/PBSystem.h"
@@ -27,9 +29,12 @@ constexpr const char* kProgramRunning =
     "Programmet troligen redan ig\xe5ng, vg st\xe4ng det och f\xf6rs\xf6k igen";
 constexpr const char* kProgramMissing = "N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren ";
 constexpr const char* kMissingSuffix = " saknas";
+constexpr const char* kNotStarted = "N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren";
+constexpr const char* kNotStartedSuffix = " kunde inte startas";
 constexpr const char* kAlreadyStarted = "Ett program \xe4r redan startat. St\xe4ng och f\xf6rs\xf6k igen.";
 constexpr const char* kDefaultStamp = "2001-01-01 00:00:00";
 constexpr unsigned kShowMinimized = 2;  // SW_SHOWMINIMIZED
+constexpr uint32_t kWinExecFailedMax = 31;  // WinExec results up to this are errors
 
 std::string FileNameOf(const std::string& path) {
     const auto cut = path.find_last_of("\\:");
@@ -53,6 +58,17 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 std::string ReadStamp(const std::string& path) { return FirstLine(ReadWholeFile(path)); }
+
+// A file that exists and holds at least one byte.
+bool HasContent(const std::string& path) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
+    if (!file) return false;
+    const int64_t size = file->Size();
+    file->Close();
+    return size > 0;
+}
+
+bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
@@ -81,9 +97,81 @@ std::string StartCommand(const std::string& program, const std::string& argument
     return (quote ? "\"" + program + "\"" : program) + " " + argumentText;
 }
 
+std::vector<std::string> CommandLineArguments(const std::string& commandLine) {
+    const std::string text = commandLine.substr(0, commandLine.find('\0'));
+    size_t i = 0;
+    // The program name: quotes group blanks and are dropped; backslashes are plain text.
+    bool quoted = false;
+    for (; i < text.size() && (quoted || !IsBlankOrTab(text[i])); ++i)
+        if (text[i] == '"') quoted = !quoted;
+
+    std::vector<std::string> args;
+    for (;;) {
+        while (i < text.size() && IsBlankOrTab(text[i])) ++i;
+        if (i == text.size()) break;
+        std::string arg;
+        quoted = false;
+        while (i < text.size() && (quoted || !IsBlankOrTab(text[i]))) {
+            if (text[i] == '\\') {
+                const size_t end = std::min(text.find_first_not_of('\\', i), text.size());
+                const size_t slashes = end - i;
+                i = end;
+                if (i == text.size() || text[i] != '"') {
+                    arg.append(slashes, '\\');
+                } else {
+                    // Before a quote, backslashes come in escaping pairs; an odd one makes
+                    // the quote plain text, an even count leaves it grouping.
+                    arg.append(slashes / 2, '\\');
+                    if (slashes % 2 == 1) {
+                        arg += '"';
+                        ++i;
+                    }
+                }
+            } else if (text[i] == '"') {
+                // Two quotes inside a quoted part are one plain quote.
+                if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
+                    arg += '"';
+                    i += 2;
+                } else {
+                    quoted = !quoted;
+                    ++i;
+                }
+            } else {
+                arg += text[i++];
+            }
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+std::string QuoteArgument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string quoted = "\"";
+    for (size_t i = 0;; ++i) {
+        size_t slashes = 0;
+        for (; i < arg.size() && arg[i] == '\\'; ++i) ++slashes;
+        if (i == arg.size()) {
+            // They stand before the closing quote.
+            quoted.append(slashes * 2, '\\');
+            break;
+        }
+        if (arg[i] == '"') {
+            quoted.append(slashes * 2 + 1, '\\');
+        } else {
+            quoted.append(slashes, '\\');
+        }
+        quoted += arg[i];
+    }
+    return quoted + "\"";
+}
+
 std::string ArgumentText() {
+    // From the raw command line: ParamStr drops "" and does not know \" escapes, so an
+    // argument would not arrive as it was given.
     std::string text;
-    for (int i = 1; i <= platform::ParamCount(); ++i) text += platform::ParamStr(i) + " ";
+    for (const auto& arg : CommandLineArguments(platform::Sys().CommandLine()))
+        text += QuoteArgument(arg) + " ";
     return text;
 }
 
@@ -208,12 +296,13 @@ void TForm1::ProcessMessages(int times) {
     for (int i = 0; i < times; ++i) Application->ProcessMessages();
 }
 
-void TForm1::Fetch(const std::string& folder, const std::string& url) {
+bool TForm1::Fetch(const std::string& folder, const std::string& url) {
     WebCopy1->Items.Clear();
     TWebCopyItem* item = WebCopy1->Items.Add();
     item->TargetDir = folder;
     item->URL = url;
     WebCopy1->Execute();
+    return WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done;
 }
 
 // Puts the downloaded program in place of the installed one, all or nothing. The old program
@@ -270,37 +359,54 @@ void TForm1::FormShow(TObject*) {
     ForceFolder(n.folder);
     const std::string localStamp =
         fs.FileExists(n.localStamp) ? ReadStamp(n.localStamp) : kDefaultStamp;
-    Fetch(n.folder, n.stampUrl);
+    // A stamp file left by an earlier run is no answer from the server in this one.
+    fs.DeleteFile(n.serverStamp);
+    const bool stampArrived = Fetch(n.folder, n.stampUrl) && fs.FileExists(n.serverStamp);
     Application->ProcessMessages();
-    const std::string serverStamp =
-        fs.FileExists(n.serverStamp) ? ReadStamp(n.serverStamp) : localStamp;
+    const std::string serverStamp = stampArrived ? ReadStamp(n.serverStamp) : localStamp;
     const bool updateNeeded = StampIsNewer(serverStamp, localStamp);
 
     bool abort = false;
-    bool recordStamp = true;
+    // The local stamp says what is installed: without the server's word (an offline start)
+    // it stays as it is. An empty stamp is no word either: recorded, it would make the next
+    // start fetch the same program again.
+    bool recordStamp = stampArrived && !serverStamp.empty();
     try {
         if (updateNeeded) {
             Label1->SetCaption(kFetching);
             Application->ProcessMessages();
             Repaint();
             ProcessMessages(5);
-            Fetch(n.folder, n.programUrl);
+            // Only this run's complete download may be installed, never a file left before.
+            fs.DeleteFile(n.newProgram);
+            const bool arrived = Fetch(n.folder, n.programUrl) && HasContent(n.newProgram);
             ProcessMessages(5);
             sys.Sleep(100);
             // Without a complete new program the installed one stays, and the stamp is not
             // recorded, so the next start tries the update again.
-            if (!fs.FileExists(n.newProgram) || !InstallNewProgram(n.managed, n.newProgram, abort))
+            if (!arrived) {
+                fs.DeleteFile(n.newProgram);
                 recordStamp = false;
+            } else if (!InstallNewProgram(n.managed, n.newProgram, abort)) {
+                recordStamp = false;
+            }
         }
         if (!abort) {
             ProcessMessages(5);
             if (fs.FileExists(n.managed)) {
-                sys.WinExec(StartCommand(n.managed, ArgumentText()), kShowMinimized);
-                Label1->SetCaption(kStarting);
+                const uint32_t started =
+                    sys.WinExec(StartCommand(n.managed, ArgumentText()), kShowMinimized);
+                // A program that is installed but cannot start is still what is installed:
+                // the stamp is recorded, as fetching the same program again would not help.
                 if (recordStamp) {
                     fs.DeleteFile(n.localStamp);
                     fs.MoveFile(n.serverStamp, n.localStamp);
                 }
+                if (started > kWinExecFailedMax)
+                    Label1->SetCaption(kStarting);
+                else
+                    Application->ShowMessage(std::string(kNotStarted) + "\r\n" + n.managed +
+                                             kNotStartedSuffix);
             } else {
                 Application->ShowMessage(std::string(kProgramMissing) + "\r\n" + n.managed +
                                          kMissingSuffix);

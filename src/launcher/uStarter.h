@@ -3,6 +3,7 @@
 // application folder up to date from the update server, start it with the launcher's own
 // arguments, record the stamp of what is installed, and end.
 #include <string>
+#include <vector>
 
 #include "framework/Forms.h"
 
@@ -29,7 +30,8 @@ public:
     void Timer1Timer(TObject* Sender);
 
 private:
-    void Fetch(const std::string& folder, const std::string& url);
+    // Runs one download into `folder`; true when the job ended done.
+    bool Fetch(const std::string& folder, const std::string& url);
     bool InstallNewProgram(const std::string& managed, const std::string& newProgram,
                            bool& abort);
     void ProcessMessages(int times);
@@ -37,8 +39,17 @@ private:
 
 extern TForm1* Form1;
 
-// The launcher's arguments, each followed by one blank ("" without arguments).
+// The launcher's arguments, each followed by one blank ("" without arguments), quoted where
+// needed so each reaches the started program as it was given.
 std::string ArgumentText();
+// The arguments after the program name, split as the Windows C runtime does: blanks and tabs
+// separate, quotes group and are removed, 2n backslashes before a quote give n and a grouping
+// quote, 2n+1 give n and a plain quote, other backslashes are plain, "" inside quotes is a
+// plain quote. The text ends at a zero byte.
+std::vector<std::string> CommandLineArguments(const std::string& commandLine);
+// `arg` unchanged when it is non-empty and holds no blank, tab or quote; otherwise quoted so
+// that CommandLineArguments gives it back.
+std::string QuoteArgument(const std::string& arg);
 // Creates the folder and its missing parents; failures are not reported.
 void ForceFolder(const std::string& path);
 

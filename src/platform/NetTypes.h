@@ -70,12 +70,16 @@ inline constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000u;
 inline constexpr uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000u;
 inline constexpr uint32_t INTERNET_FLAG_KEEP_CONNECTION = 0x00400000u;
 inline constexpr uint32_t INTERNET_FLAG_PASSIVE = 0x08000000u;
+inline constexpr uint32_t INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000u;
+inline constexpr uint32_t INTERNET_OPTION_PROXY_USERNAME = 43;
+inline constexpr uint32_t INTERNET_OPTION_PROXY_PASSWORD = 44;
 inline constexpr uint32_t INTERNET_SERVICE_FTP = 1;
 inline constexpr uint32_t INTERNET_SERVICE_HTTP = 3;
 inline constexpr uint16_t INTERNET_DEFAULT_HTTP_PORT = 80;
 inline constexpr uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
 inline constexpr uint32_t HTTP_QUERY_LAST_MODIFIED = 11;
 inline constexpr uint32_t HTTP_QUERY_STATUS_CODE = 19;
+inline constexpr uint32_t HTTP_QUERY_LOCATION = 33;
 inline constexpr uint32_t HTTP_QUERY_FLAG_NUMBER = 0x20000000u;
 inline constexpr uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000u;
 inline constexpr uint32_t HSR_INITIATE = 8;
@@ -91,6 +95,8 @@ public:
                                    const char* proxy, const char* bypass, uint32_t flags) = 0;
     // What an InetHandle calls; the rest of the system closes by resetting its handle.
     virtual bool InternetCloseHandle(HINTERNET h) = 0;
+    // InternetSetOptionA with a text value (the proxy's user name and password on a request).
+    virtual bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) = 0;
     virtual InetHandle InternetOpenUrl(HINTERNET session, const std::string& url,
                                       const char* headers, uint32_t headersLength,
                                       uint32_t flags, uintptr_t context) = 0;
@@ -104,6 +110,9 @@ public:
     virtual InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb,
                                       const std::string& object, uint32_t flags,
                                       uintptr_t context) = 0;
+    // HttpSendRequestA without extra headers or body: sends a request again (after its
+    // options changed).
+    virtual bool HttpSendRequest(HINTERNET request) = 0;
     // HttpSendRequestExA with an INTERNET_BUFFERS whose dwBufferTotal is `totalLength`.
     virtual bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) = 0;
     virtual bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,

@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "framework/DateTime.h"
 #include "framework/Exceptions.h"
+#include "platform/win32/SystemLibraries.h"
 #include "webcopy/WebCopy.h"
 #include "webcopy/WebCopyHelpers.h"
 
@@ -338,6 +339,7 @@ void PrintListings(TWebCopy& wc) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    RestrictLibrarySearchToSystemFolder();
     Application = new TApplication;
     Application->Initialize();
 

@@ -145,9 +145,14 @@ void RunItems(TWebCopy& wc) {
 
 }  // namespace webcopy
 
-void TWebCopy::Execute() {
+bool TWebCopy::Execute() {
+    // An event handler of a run may call Execute again; that run must not be disturbed.
+    if (running_) return false;
+    running_ = true;
     threadDone_ = false;
     new webcopy::TWCopyThread(this, [this](TObject*) { threadDone_ = true; });
     // RunItems runs inside one of these calls; each blocks until there is work.
     while (!threadDone_) Application->HandleMessage();
+    running_ = false;
+    return true;
 }

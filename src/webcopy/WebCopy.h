@@ -114,8 +114,9 @@ public:
     ~TWebCopy() override;
 
     // Runs every active job and returns when the run has ended; the results are on the
-    // items. User-interface thread only.
-    void Execute();
+    // items. User-interface thread only. False, at once and with nothing touched, when a run
+    // of this component is in progress (a call from one of its event handlers).
+    bool Execute();
 
     // --- published properties
     TWebCopyItems Items{this};
@@ -182,5 +183,6 @@ public:
     bool DialogShowing() const;
 
 private:
+    bool running_ = false;
     bool threadDone_ = false;
 };

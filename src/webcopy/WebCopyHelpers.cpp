@@ -12,46 +12,84 @@ void DropThroughFirst(std::string& text, const std::string& mark) {
     if (pos != std::string::npos) text.erase(0, pos + mark.size());
 }
 
-// Removes the scheme ("...://") and the user information ("...@").
-std::string WithoutSchemeAndUser(const std::string& url) {
-    std::string rest = url;
-    DropThroughFirst(rest, "://");
-    DropThroughFirst(rest, "@");
-    return rest;
+// The URL without its scheme, split where the authority ends (the first "/", "?" or "#"):
+// what is in the path or query can never pass for the server.
+struct UrlParts {
+    std::string authority;  // user information included
+    std::string rest;       // from the end of the authority on
+};
+
+UrlParts SplitUrl(const std::string& url) {
+    std::string text = url;
+    DropThroughFirst(text, "://");
+    const size_t end = text.find_first_of("/?#");
+    if (end == std::string::npos) return {text, std::string()};
+    return {text.substr(0, end), text.substr(end)};
+}
+
+// The authority without its user information (up to the last "@").
+std::string HostPart(const std::string& authority) {
+    const size_t at = authority.rfind('@');
+    return at == std::string::npos ? authority : authority.substr(at + 1);
+}
+
+std::string Scheme(const std::string& url) {
+    const size_t mark = url.find("://");
+    return mark == std::string::npos ? std::string() : LowerCase(url.substr(0, mark));
 }
 
 }  // namespace
 
-std::string UrlWithProxyCredentials(const TWebCopy& webCopy, const std::string& url) {
-    static const std::string kScheme = "HTTP://";
-    if (UpperCase(url.substr(0, kScheme.size())) != kScheme) return url;
-    if (webCopy.ProxyUserID.empty() || webCopy.ProxyPassword.empty()) return url;
-    return "http://" + webCopy.ProxyUserID + ":" + webCopy.ProxyPassword + "@" +
-           url.substr(kScheme.size());
-}
-
-std::string HostFromUrl(const std::string& url) {
-    std::string rest = WithoutSchemeAndUser(url);
-    const size_t slash = rest.find('/');
-    if (slash != std::string::npos) rest.erase(slash);
-    return rest;
-}
+std::string HostFromUrl(const std::string& url) { return HostPart(SplitUrl(url).authority); }
 
 std::string PathFromUrl(const std::string& url) {
-    std::string rest = WithoutSchemeAndUser(url);
-    const size_t slash = rest.find('/');
-    if (slash != std::string::npos) rest.erase(0, slash);
-    return rest;
+    const UrlParts parts = SplitUrl(url);
+    if (parts.rest.empty()) return parts.authority;
+    return parts.rest[0] == '/' ? parts.rest : "/" + parts.rest;
 }
 
 std::string ServerFromUrl(const std::string& url) {
-    std::string rest = url;
-    DropThroughFirst(rest, "://");
-    const size_t slash = rest.find('/');
-    if (slash != std::string::npos) rest.erase(slash);
-    const size_t backslash = rest.find('\\');
-    if (backslash != std::string::npos) rest.erase(backslash);
-    return rest;
+    std::string server = SplitUrl(url).authority;
+    const size_t backslash = server.find('\\');
+    if (backslash != std::string::npos) server.erase(backslash);
+    return server;
+}
+
+std::string UrlOrigin(const std::string& url) {
+    const std::string scheme = Scheme(url);
+    std::string host = LowerCase(HostFromUrl(url));
+    std::string port;
+    const size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+        port = host.substr(colon + 1);
+        host.erase(colon);
+    }
+    if (port.empty()) port = scheme == "https" ? "443" : "80";
+    return scheme + "://" + host + ":" + port;
+}
+
+std::string ResolveRedirect(const std::string& base, const std::string& location) {
+    std::string target = location;
+    // Header values come with blanks around them at most; anything else is the server's text.
+    while (!target.empty() && (target.back() == ' ' || target.back() == '\t')) target.pop_back();
+    while (!target.empty() && (target[0] == ' ' || target[0] == '\t')) target.erase(0, 1);
+    if (target.empty()) return std::string();
+    for (char c : target)
+        if (static_cast<unsigned char>(c) < 0x20 || c == '\\') return std::string();
+    const std::string scheme = Scheme(target);
+    if (!scheme.empty()) return scheme == "http" || scheme == "https" ? target : std::string();
+    if (target.find(':') != std::string::npos && target.find(':') < target.find_first_of("/?#"))
+        return std::string();  // another scheme, written without "//"
+    const std::string baseScheme = Scheme(base);
+    if (target.rfind("//", 0) == 0) return baseScheme + ":" + target;
+    const std::string origin = baseScheme + "://" + SplitUrl(base).authority;
+    if (target[0] == '/') return origin + target;
+    // Relative to the base's folder (query and fragment of the base dropped).
+    std::string path = SplitUrl(base).rest;
+    path.erase(std::min(path.find_first_of("?#"), path.size()));
+    const size_t slash = path.rfind('/');
+    path = slash == std::string::npos ? "/" : path.substr(0, slash + 1);
+    return origin + path + target;
 }
 
 std::string FileNameFromPath(const std::string& path) {

@@ -7,23 +7,29 @@
 #include "framework/DateTime.h"
 #include "platform/NetTypes.h"
 
-class TWebCopy;
+// The authority of a URL is the text after "://" (or from the start without one) up to the
+// first "/", "?" or "#"; nothing in the path or query counts for the server.
 
-// "http://" + ProxyUserID + ":" + ProxyPassword + "@" + rest when the URL starts with
-// "HTTP://" (any case) and both proxy credentials are set; otherwise the URL unchanged.
-std::string UrlWithProxyCredentials(const TWebCopy& webCopy, const std::string& url);
-
-// Server part of a URL: scheme and user information removed, cut at the first "/".
+// Server part of a URL: the authority without its user information (up to the last "@").
 // A port stays attached ("host:8080").
 std::string HostFromUrl(const std::string& url);
 
-// Object path of a URL from the first "/" after the server part, query included. Without
-// such a "/" the server text itself comes back.
+// Object path of a URL: from the end of the authority on, query included, with a "/" in
+// front when it starts with "?" or "#". Without anything after the authority the authority
+// itself comes back.
 std::string PathFromUrl(const std::string& url);
 
-// Server text for the login prompt: scheme removed, cut at the first "/" and then at the
-// first "\". User information is kept.
+// Server text for the login prompt: the authority, cut at the first "\". User information
+// is kept.
 std::string ServerFromUrl(const std::string& url);
+
+// "scheme://host:port" in lower case, the port filled in from the scheme (443 for https,
+// else 80): what credentials given for a URL are bound to.
+std::string UrlOrigin(const std::string& url);
+
+// The absolute http or https URL a redirect's Location names, relative to `base`; empty
+// when it names another scheme or holds control characters or backslashes.
+std::string ResolveRedirect(const std::string& base, const std::string& location);
 
 // The text after the last "/" or "\" (empty when the text ends with one; all of it when it
 // has none).

@@ -1,8 +1,9 @@
 """The launcher end to end under Wine: starter.exe copied as Kassa.exe, a local update
 server, managed.exe as the program it keeps up to date. One test per outcome of a run."""
+import shutil
 import unittest
 
-from harness.launcher import DEFAULT_STAMP, MSG_IN_USE, MSG_MISSING, NEW, STAMP, LauncherCase
+from harness.launcher import DEFAULT_STAMP, MSG_IN_USE, MSG_MISSING, MSG_NOT_STARTED, NEW, STAMP, LauncherCase
 from harness.server import Fault
 
 OLD = b"2013-07-18 09:00:00"
@@ -14,12 +15,15 @@ class LauncherTest(LauncherCase):
         self.install("v1")
         self.write(".dat", STAMP + b"\r\nlocal copy")
         self.publish(STAMP + b"\r\nserver copy")
-        run = self.launch(["/x", "c:\\data", "two words"])
+        # Each argument arrives as it was given: one with a blank, a tab or a quote is quoted
+        # (backslashes before a quote doubled, quotes escaped), the others keep their text.
+        args = ["/x", "c:\\data", "C:\\Mina filer\\order 7.kas", 'say "hi"', "tab\there", "C:\\dir x\\", "a\\b"]
+        run = self.launch(args)
         self.assertExitedNormally(run)
         self.assertNoMessages(run)
-        # No quotes are added: an argument holding a blank arrives as two.
-        start = self.assertStarted("v1", [b"/x", b"c:\\data", b"two", b"words"])
-        self.assertEqual(start.args, [b"/x", b"c:\\data", b"two", b"words"])
+        start = self.assertStarted("v1", [b"/x", b"c:\\data", b'"C:\\Mina filer\\order 7.kas"', b'"say \\"hi\\""',
+                                          b'"tab\there"', b'"C:\\dir x\\\\"', b"a\\b"])
+        self.assertEqual(start.args, [a.encode() for a in args])
         self.assertEqual(run.paths, [self.url_path("Kassa.txt")])
         self.assertEqual(run.requests[0].header("User-Agent"), "WebCopy")
         # Equal stamps: the server stamp file still replaces the local one.
@@ -66,18 +70,20 @@ class LauncherTest(LauncherCase):
                 self.assertEqual(self.read(".dat"), server)
                 self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
 
-    def test_stamp_unavailable_program_started_and_local_stamp_deleted(self):
-        rows = [  # (why, fault on managedfiles/Kassa.txt; None: no server at all)
-            ("unreachable", None),
-            ("not found", Fault(status=404)),
-            ("server error", Fault(status=500)),
-            ("needs a login", Fault(auth=("user", "secret"))),
+    def test_stamp_unavailable_program_started_and_local_stamp_kept(self):
+        rows = [  # (why, fault on managedfiles/Kassa.txt (None: no server at all), newer Kassa.txt left before)
+            ("unreachable", None, False),
+            ("not found", Fault(status=404), True),
+            ("server error", Fault(status=500), False),
+            ("needs a login", Fault(auth=("user", "secret")), True),
         ]
-        for why, fault in rows:
+        for why, fault, left_over in rows:
             with self.subTest(why=why):
                 self.fresh()
                 self.install("v1")
                 self.write(".dat", STAMP)
+                if left_over:   # an earlier run's stamp is no word from the server in this one
+                    self.write(".txt", NEW)
                 self.publish(NEW, "v2")
                 if fault:
                     self.server.script(self.url_path("Kassa.txt"), fault)
@@ -86,19 +92,24 @@ class LauncherTest(LauncherCase):
                 self.assertNoMessages(run)
                 self.assertStarted("v1", [b"/x"])
                 self.assertEqual(run.paths, [self.url_path("Kassa.txt")] if fault else [])
-                self.assertEqual(self.files(), ["Kassa.exe"], "the local stamp is deleted, nothing replaces it")
+                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+                self.assertEqual(self.read(".dat"), STAMP, "an offline start keeps the record of what is installed")
 
     def test_new_program_unavailable_old_one_kept_and_started(self):
-        rows = [  # (why, fault on managedfiles/Kassa.bin)
-            ("not found", Fault(status=404)),
-            ("cut short", Fault(truncate_at=4096)),
-            ("connection reset", Fault(reset_at=4096)),
+        rows = [  # (why, fault on managedfiles/Kassa.bin, Kassa.bin left by an earlier run)
+            ("not found", Fault(status=404), None),
+            ("cut short", Fault(truncate_at=4096), None),
+            ("connection reset", Fault(reset_at=4096), None),
+            ("empty body", Fault(body=b""), None),
+            ("not found, a program left before", Fault(status=404), "v2"),
         ]
-        for why, fault in rows:
+        for why, fault, left_over in rows:
             with self.subTest(why=why):
                 self.fresh()
                 self.install("v1")
                 self.write(".dat", STAMP)
+                if left_over:
+                    shutil.copyfile(self.managed_exe[left_over], self.path(".bin"))
                 self.publish(NEW, "v2")
                 self.server.script(self.url_path("Kassa.bin"), fault)
                 run = self.launch(["/x"])
@@ -113,6 +124,20 @@ class LauncherTest(LauncherCase):
         self.assertNothingStarted()
         self.assertEqual(self.files(), ["Kassa.dat", "Kassa.txt"])
         self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, STAMP))
+
+    def test_program_that_cannot_start_is_reported_and_stays_installed(self):
+        self.install("v1")
+        self.write(".dat", STAMP)
+        self.server.put(self.url_path("Kassa.txt"), NEW)
+        self.server.put(self.url_path("Kassa.bin"), b"MZ but not a program\r\n" * 100)
+        run = self.launch(["/x"])
+        self.assertExitedNormally(run)
+        self.assertMessage(run, MSG_NOT_STARTED % self.win_path(".exe"))
+        self.assertNothingStarted()
+        # What is installed is recorded: fetching the same program again would not help.
+        self.assertEqual(self.read(".exe"), b"MZ but not a program\r\n" * 100)
+        self.assertEqual(self.read(".dat"), NEW)
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
 
     def test_program_running_while_an_update_arrives(self):
         self.install("v1")
@@ -156,11 +181,11 @@ class LauncherTest(LauncherCase):
         self.assertEqual(self.read(".dat"), NEW)
 
     def test_empty_stamp_file_is_the_empty_stamp(self):
-        rows = [  # (empty file, local stamp file, server stamp file, update expected)
-            ("local", b"", NEW, True),       # any non-empty server stamp is newer
-            ("server", STAMP, b"", False),   # an empty server stamp never asks for an update
+        rows = [  # (empty file, local stamp file, server stamp file, update expected, local stamp file after)
+            ("local", b"", NEW, True, NEW),         # any non-empty server stamp is newer
+            ("server", STAMP, b"", False, STAMP),   # an empty server stamp never asks for an update, nor is recorded
         ]
-        for why, local, server, update in rows:
+        for why, local, server, update, recorded in rows:
             with self.subTest(empty=why):
                 self.fresh()
                 self.install("v1")
@@ -170,7 +195,7 @@ class LauncherTest(LauncherCase):
                 self.assertExitedNormally(run)
                 self.assertNoMessages(run)
                 self.assertStarted("v2" if update else "v1")
-                self.assertEqual(self.read(".dat"), server)
+                self.assertEqual(self.read(".dat"), recorded)
 
 
 if __name__ == "__main__":

@@ -91,11 +91,13 @@ class ProgressDialogTest(WcopyDialogCase):
                                                     "OnCopyDone"])
 
     def test_cancel_during_the_body_deletes_the_partial_file(self):
+        # The body goes to a temporary file beside the target; the target is never touched.
         rows = [  # (why, options, existing a.bin, name of the partial file)
-            ("plain", [], None, "a.bin"),
-            ("unique name", ["--unique"], b"old", "a(1).bin"),
+            ("plain", [], None, "a.bin.part"),
+            ("over an existing target", [], b"old", "a.bin.part"),
+            ("unique name", ["--unique"], b"old", "a(1).bin.part"),
             # The dialog is kept after the run; the open buttons stay disabled after a cancel.
-            ("open buttons", ["--open-file", "--open-folder"], None, "a.bin"),
+            ("open buttons", ["--open-file", "--open-folder"], None, "a.bin.part"),
         ]
         for why, options, existing, partial in rows:
             with self.subTest(why):

@@ -7,6 +7,7 @@ import tempfile
 import unittest
 from datetime import datetime
 
+from harness.proxy import ProxyServer
 from harness.server import Fault, ScriptedHttpServer
 from harness.wine import Wine
 
@@ -137,6 +138,63 @@ class WcopyHttpTest(unittest.TestCase):
         run = self.wcopy("--refuse-overwrite", "--http", self.url("/files/a.bin"), *self.to())
         self.assertEqual(run.job(0), "Failed")
         self.assertEqual(self.local("a.bin"), b"old")
+
+    def test_existing_target_survives_a_failed_download(self):
+        url = self.url("/files/a.bin")
+        rows = [("closed early", Fault(truncate_at=10000)), ("reset", Fault(reset_at=10000)),
+                ("404", Fault(status=404)), ("empty body", Fault(body=b""))]
+        for why, fault in rows:
+            with self.subTest(why=why):
+                with open(os.path.join(self.out, "a.bin"), "wb") as f:
+                    f.write(b"the user's only copy")
+                self.server.script("/files/a.bin", fault)
+                run = self.wcopy("--http", url, *self.to())
+                self.assertEqual(run.job(0), "Failed", run.raw)
+                self.assertEqual(self.local("a.bin"), b"the user's only copy")
+                self.assertEqual(os.listdir(self.out), ["a.bin"])
+        self.server.script("/files/a.bin", Fault())
+        run = self.wcopy("--http", url, *self.to())
+        self.assertEqual(run.job(0), "Done", run.raw)
+        self.assertEqual(self.local("a.bin"), BODY)
+        self.assertEqual(os.listdir(self.out), ["a.bin"])
+
+    def test_credentials_never_follow_a_redirect_to_another_place(self):
+        other = ScriptedHttpServer(tempfile.mkdtemp(prefix="wcopy-other-")).start()
+        self.addCleanup(other.stop)
+        other.put("/files/a.bin", b"from the other server")
+        self.server.script("/files/moved.bin", status=302, headers={"Location": other.url + "files/a.bin"})
+        self.server.script("/files/here.bin", status=301, headers={"Location": "/files/a.bin"})
+        self.server.script("/files/a.bin", auth=("anna", "hemlig"))
+        credentials = ["--user", "anna", "--password", "hemlig"]
+        run = self.wcopy("--http", self.url("/files/moved.bin"), *self.to(), *credentials,
+                         "--http", self.url("/files/here.bin"), *self.to(), *credentials)
+        self.assertEqual([run.job(0), run.job(1)], ["Done", "Done"], run.raw)
+        self.assertEqual(self.local("moved.bin"), b"from the other server")
+        self.assertEqual(self.local("here.bin"), BODY)  # the same place keeps the credentials
+        self.assertEqual([(r.path, r.header("Authorization")) for r in other.requests],
+                         [("/files/a.bin", None)])
+        self.assertEqual([(r.path, r.header("Authorization")) for r in self.server.requests],
+                         [("/files/moved.bin", "Basic YW5uYTpoZW1saWc="),
+                          ("/files/here.bin", "Basic YW5uYTpoZW1saWc="),
+                          ("/files/a.bin", "Basic YW5uYTpoZW1saWc=")])
+
+    def test_proxy_credentials_go_to_the_proxy_only(self):
+        proxy = ProxyServer(("pu", "pp")).start()
+        self.addCleanup(proxy.stop)
+        url = self.url("/files/a.bin")
+        run = self.wcopy("--no-dialog", "--proxy", f"127.0.0.1:{proxy.port}", "--proxy-user", "pu",
+                         "--proxy-password", "pp", "--http", url, *self.to())
+        self.assertEqual(run.job(0), "Done", run.raw)
+        self.assertEqual(self.local("a.bin"), BODY)
+        self.assertNotIn("pp", run.raw)
+        # Asked without, then answered with the proxy's own credentials (the network library
+        # may ask once more itself); the URL the proxy was asked for and the request the server
+        # got carry none.
+        self.assertEqual({r[0] for r in proxy.requests}, {url})
+        self.assertEqual(proxy.requests[0][1], None)
+        self.assertEqual(proxy.requests[-1][1], "Basic cHU6cHA=")
+        self.assertEqual([(r.path, r.header("Authorization")) for r in self.server.requests],
+                         [("/files/a.bin", None)])
 
     def test_waiting_on_a_slow_server_does_not_spin(self):
         # A spinning wait burns a whole core; the bound only tells waiting from spinning (the

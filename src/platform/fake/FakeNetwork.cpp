@@ -242,6 +242,32 @@ bool FakePlatform::InternetCloseHandle(HINTERNET h) {
     return !fail;
 }
 
+bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) {
+    if (Fails("InternetSetOption", std::to_string(option), kErrInvalidParameter)) return false;
+    uint32_t error = 0;
+    NetHandle* n = Lookup(*net_, h, {NetHandle::Session, NetHandle::UrlRequest}, error);
+    if (!n) return Failed(error, false);
+    net_->options.push_back({h, option, value});
+    if (n->kind == NetHandle::UrlRequest && option == INTERNET_OPTION_PROXY_USERNAME)
+        n->request.proxyUser = value;
+    if (n->kind == NetHandle::UrlRequest && option == INTERNET_OPTION_PROXY_PASSWORD)
+        n->request.proxyPassword = value;
+    return true;
+}
+
+bool FakePlatform::HttpSendRequest(HINTERNET h) {
+    if (Fails("HttpSendRequest", "", kErrInternetCannotConnect)) return false;
+    uint32_t error = 0;
+    NetHandle* n = Lookup(*net_, h, {NetHandle::UrlRequest}, error);
+    if (!n) return Failed(error, false);
+    net_->requests.push_back(n->request);
+    n->response = net_->http.at(n->request.url)(n->request);
+    n->moved = 0;
+    return true;
+}
+
+const std::vector<OptionSet>& FakePlatform::OptionsSet() const { return net_->options; }
+
 InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                                         uint32_t headersLength, uint32_t flags, uintptr_t) {
     HttpRequest request{url, "", flags};
@@ -258,6 +284,7 @@ InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& u
     if (script == net_->http.end()) return Failed(kErrInternetNameNotResolved, nullptr);
     NetHandle h{NetHandle::UrlRequest};
     h.parent = session;
+    h.request = request;
     h.response = script->second(request);
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
@@ -276,13 +303,23 @@ bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* bu
     std::string text;
     switch (infoLevel & 0xFFFF) {
     case HTTP_QUERY_STATUS_CODE:
+        if (r.statusUnreadable) return Failed(kErrInternetIncorrectHandleState, false);
         number = r.status;
+        break;
+    case HTTP_QUERY_LOCATION:
+        if (!r.location) return Failed(kErrHttpHeaderNotFound, false);
+        text = *r.location;
         break;
     case HTTP_QUERY_CONTENT_LENGTH:
         if (!r.hasContentLength) return Failed(kErrHttpHeaderNotFound, false);
         number = r.contentLength.value_or(static_cast<uint32_t>(r.body.size()));
         break;
     case HTTP_QUERY_LAST_MODIFIED:
+        if (r.lastModifiedText) {
+            if (infoLevel & HTTP_QUERY_FLAG_SYSTEMTIME) return Failed(kErrInternetIncorrectHandleState, false);
+            text = *r.lastModifiedText;
+            break;
+        }
         if (!r.lastModified) return Failed(kErrHttpHeaderNotFound, false);
         time = *r.lastModified;
         text = HttpDate(*r.lastModified);

@@ -66,6 +66,10 @@ struct HttpResponse {
     bool hasContentLength = true;             // false: no Content-Length header
     std::optional<uint32_t> contentLength;    // announced value; the body's size when unset
     std::optional<SystemTime> lastModified;   // absent when unset
+    // The Last-Modified text when it cannot be read as a date (the date query then fails).
+    std::optional<std::string> lastModifiedText;
+    std::optional<std::string> location;      // Location header; absent when unset
+    bool statusUnreadable = false;             // the status query fails
     // Reads deliver this many body bytes, then fail with failReadError (every later read too).
     std::optional<uint64_t> failReadAfter;
     uint32_t failReadError = kErrInternetConnectionAborted;
@@ -78,6 +82,7 @@ struct HttpRequest {
     std::string url;
     std::string headers;  // the extra header text (length -1 means zero-terminated)
     uint32_t flags = 0;
+    std::string proxyUser, proxyPassword;  // set on the request before it was sent again
 };
 
 // An HTTP upload: InternetConnect + HttpOpenRequest + HttpSendRequestEx + writes.
@@ -93,6 +98,12 @@ struct HttpUpload {
     bool ended = false;          // HttpEndRequest succeeded
     std::string body;
     std::vector<uint32_t> writeSizes;  // every InternetWriteFile size, 0 included
+};
+
+struct OptionSet {  // InternetSetOption
+    HINTERNET handle = nullptr;
+    uint32_t option = 0;
+    std::string value;
 };
 
 struct SessionOpen {  // InternetOpen
@@ -229,6 +240,7 @@ public:
     const std::vector<HttpRequest>& HttpRequests() const;
     const std::vector<HttpUpload>& HttpUploads() const;
     const std::vector<SessionOpen>& SessionOpens() const;
+    const std::vector<OptionSet>& OptionsSet() const;
     const std::vector<ConnectCall>& ConnectCalls() const;
 
     // ---- FTP servers: absolute "/" paths, case-sensitive names.
@@ -296,6 +308,7 @@ public:
     InetHandle InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
                            const char* bypass, uint32_t flags) override;
     bool InternetCloseHandle(HINTERNET h) override;
+    bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override;
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override;
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
@@ -306,6 +319,7 @@ public:
                               uint32_t flags, uintptr_t context) override;
     InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
                               uint32_t flags, uintptr_t context) override;
+    bool HttpSendRequest(HINTERNET request) override;
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override;
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
                            uint32_t* written) override;

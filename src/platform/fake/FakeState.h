@@ -143,6 +143,7 @@ struct NetHandle {
     HINTERNET parent = nullptr;
     // UrlRequest
     HttpResponse response;
+    HttpRequest request;  // what opened it, with the proxy credentials set on it since
     // UrlRequest, FtpFile: bytes moved through the handle
     uint64_t moved = 0;
     // Connection
@@ -170,6 +171,7 @@ struct FakePlatform::NetState {
     std::vector<HttpRequest> requests;
     std::vector<HttpUpload> uploads;
     std::vector<SessionOpen> sessions;
+    std::vector<OptionSet> options;
     std::vector<ConnectCall> connects;
     std::map<std::string, FtpServer> ftp;  // by upper-cased host
     bool ftpSizeZero = false;

@@ -40,6 +40,11 @@ public:
         return ::InternetCloseHandle(h) != FALSE;
     }
 
+    bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override {
+        return ::InternetSetOptionA(h, option, const_cast<char*>(value.c_str()),
+                                    static_cast<DWORD>(value.size() + 1)) != FALSE;
+    }
+
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override {
         return OwnHandle(Track(::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context),
@@ -108,6 +113,12 @@ public:
         return OwnHandle(Track(::HttpOpenRequestA(connect, verb.c_str(), object.c_str(), nullptr, nullptr,
                                         nullptr, flags, context),
                      false));
+    }
+
+    // The request's buffered body belongs to the answer it replaces.
+    bool HttpSendRequest(HINTERNET request) override {
+        if (ReadAhead* ra = Reader(request)) ra->pos = ra->end = 0;
+        return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0) != FALSE;
     }
 
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override {

@@ -16,6 +16,7 @@
 #undef CreateDirectory
 #undef DeleteFile
 #undef MoveFile
+#undef ReplaceFile
 #undef CopyFile
 #undef ReplaceFile
 #undef GetEnvironmentVariable
@@ -28,11 +29,13 @@
 #undef WNetAddConnection2
 #undef WNetCancelConnection2
 #undef InternetOpen
+#undef InternetSetOption
 #undef InternetOpenUrl
 #undef HttpQueryInfo
 #undef InternetConnect
 #undef HttpOpenRequest
 #undef HttpSendRequestEx
+#undef HttpSendRequest
 #undef HttpEndRequest
 #undef FtpGetCurrentDirectory
 #undef FtpSetCurrentDirectory

@@ -1,15 +1,17 @@
-// HTTP download of one job: optional Basic authorization with the login dialog, status and
-// date checks, the target file, and the block loop with progress and cancel.
+// HTTP download of one job: optional Basic authorization with the login dialog, redirects,
+// status and date checks, the target file, and the block loop with progress and cancel.
 #include <algorithm>
 #include <cstdint>
-#include <memory>
+#include <string>
 
 #include "framework/Application.h"
+#include "framework/Exceptions.h"
 #include "platform/Platform.h"
-#include "webcopy/WcBase64.h"
-#include "webcopy/WcLogin.h"
 #include "webcopy/Operations.h"
 #include "webcopy/Run.h"
+#include "webcopy/TargetFile.h"
+#include "webcopy/WcBase64.h"
+#include "webcopy/WcLogin.h"
 #include "webcopy/WebCopyErrors.h"
 #include "webcopy/WebCopyHelpers.h"
 
@@ -17,49 +19,43 @@ namespace webcopy {
 namespace {
 
 constexpr uint32_t kBlockSize = 4096;
+constexpr int kMaxRedirects = 10;
 
-// A target file that is deleted unless the download keeps it: a failed or cancelled
-// download never leaves a partial file under the target's name.
-class TargetFile {
-public:
-    TargetFile(std::string path, std::unique_ptr<platform::File> file)
-        : path_(std::move(path)), file_(std::move(file)) {}
-    TargetFile(const TargetFile&) = delete;
-    TargetFile& operator=(const TargetFile&) = delete;
-    ~TargetFile() {
-        if (!settled_) Discard();
-    }
-    bool Write(const void* data, uint32_t size) {
-        uint32_t written = 0;
-        return file_->Write(data, size, written) && written == size;
-    }
-    bool Close() {
-        const bool ok = file_->Close();
-        file_.reset();
-        return ok;
-    }
-    void Keep() { settled_ = true; }  // the download stands
-    // Closes (when still open) and deletes the file now.
-    void Discard() {
-        if (file_) file_->Close();
-        file_.reset();
-        platform::Fs().DeleteFile(path_);
-        settled_ = true;
-    }
-
-private:
-    std::string path_;
-    std::unique_ptr<platform::File> file_;
-    bool settled_ = false;
-};
-
-uint32_t QueryNumber(platform::HINTERNET request, uint32_t info, uint32_t initial) {
-    uint32_t value = initial;
+bool QueryNumber(platform::HINTERNET request, uint32_t info, uint32_t& value) {
     uint32_t length = sizeof value;
     uint32_t index = 0;
-    platform::Net().HttpQueryInfo(request, info | platform::HTTP_QUERY_FLAG_NUMBER, &value,
-                                  &length, &index);
-    return value;  // a failed query leaves the initial value
+    return platform::Net().HttpQueryInfo(request, info | platform::HTTP_QUERY_FLAG_NUMBER, &value,
+                                         &length, &index);
+}
+
+bool QueryText(platform::HINTERNET request, uint32_t info, std::string& text) {
+    char buffer[2048] = {};
+    uint32_t length = sizeof buffer - 1;
+    uint32_t index = 0;
+    if (!platform::Net().HttpQueryInfo(request, info, buffer, &length, &index)) return false;
+    text.assign(buffer, std::min<uint32_t>(length, sizeof buffer - 1));
+    return true;
+}
+
+bool IsRedirect(uint32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The server's file date: Last-Modified as sent, no time-zone conversion. A header that is
+// absent, cannot be read or names no calendar date counts as no date: now.
+TDateTime ServerDate(platform::HINTERNET request) {
+    platform::SystemTime stamp{};
+    uint32_t length = sizeof stamp;
+    uint32_t index = 0;
+    if (!platform::Net().HttpQueryInfo(
+            request, platform::HTTP_QUERY_LAST_MODIFIED | platform::HTTP_QUERY_FLAG_SYSTEMTIME,
+            &stamp, &length, &index))
+        stamp = platform::SystemTime{};
+    try {
+        return SystemTimeToDateTime(stamp);
+    } catch (const EConvertError&) {
+        return Now();
+    }
 }
 
 // Reads one block: up to `size` bytes, fewer only at the end of the body. The network layer
@@ -76,66 +72,102 @@ bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size
     return true;
 }
 
-std::string AuthorizationHeader(const std::string& user, const std::string& password) {
-    if (user.empty() && password.empty()) return std::string();
-    return "Authorization: Basic " + EncodeBase64(user + ":" + password) + "\r\n\r\n";
+// The proxy's credentials go to the proxy alone, when it asks for them (407): never into a
+// URL, where the network library would take them for the destination server's. True when the
+// request was sent again with them.
+bool AnswerProxy(platform::HINTERNET request, const TWebCopy& wc) {
+    if (wc.ProxyUserID.empty() || wc.ProxyPassword.empty()) return false;
+    platform::Network& net = platform::Net();
+    return net.InternetSetOption(request, platform::INTERNET_OPTION_PROXY_USERNAME, wc.ProxyUserID) &&
+           net.InternetSetOption(request, platform::INTERNET_OPTION_PROXY_PASSWORD, wc.ProxyPassword) &&
+           net.HttpSendRequest(request);
 }
+
+// Basic credentials and the one place (scheme, host and port) they were given for: a
+// redirect elsewhere goes out without them.
+struct Credentials {
+    std::string user, password, origin;
+    std::string HeaderFor(const std::string& url) const {
+        if ((user.empty() && password.empty()) || UrlOrigin(url) != origin) return std::string();
+        return "Authorization: Basic " + EncodeBase64(user + ":" + password) + "\r\n\r\n";
+    }
+};
 
 }  // namespace
 
 bool HttpDownload(Run& run, Job& job) {
     platform::Network& net = platform::Net();
     TWebCopy& wc = run.wc;
-    const std::string& URL = job.URL;
-    std::string UserID = job.HTTPUserID;
-    std::string Password = job.HTTPPassword;
     job.NoNewerFile = false;
 
-    const std::string urlFileName = FileNameFromPath(URL);
-    const std::string url = UrlWithProxyCredentials(wc, URL);
-    run.SetFileLine(urlFileName, wc.DlgFromServerLabel, HostFromUrl(url), wc.ShowServer);
+    const std::string urlFileName = FileNameFromPath(job.URL);
+    run.SetFileLine(urlFileName, wc.DlgFromServerLabel, HostFromUrl(job.URL), wc.ShowServer);
     Application->ProcessMessages();
 
-    uint32_t flags = platform::INTERNET_FLAG_RELOAD | platform::INTERNET_FLAG_NO_CACHE_WRITE;
+    // Redirects are followed here, so that credentials never go along to another place.
+    uint32_t flags = platform::INTERNET_FLAG_RELOAD | platform::INTERNET_FLAG_NO_CACHE_WRITE |
+                     platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (wc.HTTPKeepAliveAuthentication) flags |= platform::INTERNET_FLAG_KEEP_CONNECTION;
 
-    const std::string loginCaption = "Connect to " + ServerFromUrl(url);
-    if (job.Authenticate == waAlways && (UserID.empty() || Password.empty()))
-        if (!ShowLoginDialog(loginCaption, UserID, Password)) return false;
+    Credentials credentials{job.HTTPUserID, job.HTTPPassword, UrlOrigin(job.URL)};
+    if (job.Authenticate == waAlways &&
+        (credentials.user.empty() || credentials.password.empty()))
+        if (!ShowLoginDialog("Connect to " + ServerFromUrl(job.URL), credentials.user,
+                             credentials.password))
+            return false;
 
+    std::string url = job.URL;
     platform::InetHandle request;
-    uint32_t status = 0;  // a failed status query leaves it as it was
+    uint32_t status = 0;
+    int redirects = 0;
     for (;;) {
-        const std::string header = AuthorizationHeader(UserID, Password);
+        const std::string header = credentials.HeaderFor(url);
         request = net.InternetOpenUrl(run.Session.get(), url,
                                       header.empty() ? nullptr : header.c_str(),
                                       static_cast<uint32_t>(header.size()), flags, 0);
         Application->ProcessMessages();
-        if (!request.get()) {
+        if (!request) {
             if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, url);
             return false;
         }
-        status = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        // A response without a readable status is no answer to go on with.
+        bool statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        if (statusRead && status == 407 && AnswerProxy(request.get(), wc))
+            statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        if (!statusRead) {
+            const uint32_t code = platform::Sys().GetLastError();
+            run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+            return false;
+        }
+        if (IsRedirect(status) && redirects < kMaxRedirects) {
+            std::string location;
+            const std::string next = QueryText(request.get(), platform::HTTP_QUERY_LOCATION, location)
+                                         ? ResolveRedirect(url, location)
+                                         : std::string();
+            if (!next.empty()) {  // otherwise the status is reported below
+                ++redirects;
+                url = next;
+                continue;
+            }
+        }
         if (status != 401 || job.Authenticate == waNever) break;
-        if (!ShowLoginDialog(loginCaption, UserID, Password)) return false;
+        // What is typed is for the server that asked.
+        if (!ShowLoginDialog("Connect to " + ServerFromUrl(url), credentials.user,
+                             credentials.password))
+            return false;
+        credentials.origin = UrlOrigin(url);
         request.reset();
     }
 
     if (status >= 300) {
         request.reset();
         run.ReportError(static_cast<int>(status),
-                    [status] { return TextHttpError + IntToStr(status); });
+                        [status] { return TextHttpError + IntToStr(status); });
         return false;
     }
 
     if (job.CopyNewerOnly || wc.OnFileDateCheck) {
-        platform::SystemTime stamp{};
-        uint32_t length = sizeof stamp;
-        uint32_t index = 0;
-        net.HttpQueryInfo(request.get(),
-                          platform::HTTP_QUERY_LAST_MODIFIED | platform::HTTP_QUERY_FLAG_SYSTEMTIME,
-                          &stamp, &length, &index);
-        const TDateTime serverDate = SystemTimeToDateTime(stamp);  // no header: now
+        const TDateTime serverDate = ServerDate(request.get());
         if (wc.OnFileDateCheck) {
             job.FileDate = serverDate;
             bool allow = true;
@@ -152,8 +184,9 @@ bool HttpDownload(Run& run, Job& job) {
         }
     }
 
+    // The name comes from the job, never from where a redirect led.
     std::string target =
-        JoinPath(job.TargetDir, job.TargetFilename.empty() ? FileNameFromPath(url) : job.TargetFilename);
+        JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
     run.LastTargetFile = target;
     run.LastTargetDir = job.TargetDir;
     if (platform::Fs().FileExists(target)) {
@@ -161,19 +194,19 @@ bool HttpDownload(Run& run, Job& job) {
         if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, target, allow);
         if (!allow) return false;
         if (wc.CreateUniqueFilenames) target = UniqueFileName(target);
+        run.LastTargetFile = target;  // "Open file" opens what is written
     }
     ForceDirectory(FolderOfPath(target));
-    std::unique_ptr<platform::File> opened =
-        platform::Fs().Open(target, platform::OpenMode::CreateWrite);
-    if (!opened) {
+    TargetFile file(target);
+    if (!file.Create()) {
         request.reset();
         run.ReportError(ecCreateTarget, [&target] { return TextCreateFile + target; });
         return false;
     }
-    TargetFile file(target, std::move(opened));
 
-    const uint32_t contentLength =
-        QueryNumber(request.get(), platform::HTTP_QUERY_CONTENT_LENGTH, 0);
+    uint32_t contentLength = 0;
+    if (!QueryNumber(request.get(), platform::HTTP_QUERY_CONTENT_LENGTH, contentLength))
+        contentLength = 0;
     uint64_t received = 0;
     const uint32_t startTick = platform::Sys().GetTickCount();
 
@@ -193,12 +226,13 @@ bool HttpDownload(Run& run, Job& job) {
             break;
         }
         received += got;
-        run.UpdateProgress(static_cast<uint32_t>(received), contentLength, wc.DlgDwnload, startTick);
+        run.UpdateProgress(static_cast<uint32_t>(received), contentLength, wc.DlgDwnload,
+                           startTick);
         if (got > 0) result = true;
     }
-
-    if (!file.Close()) writeFailed = true;
     request.reset();
+
+    // Only a whole body takes the target's place; on every other path the old file stays.
     if (writeFailed) {
         file.Discard();
         run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
@@ -211,11 +245,18 @@ bool HttpDownload(Run& run, Job& job) {
     // A body that breaks off is not a download: the caller would take the part for the whole.
     if (readFailed || (contentLength > 0 && received < contentLength)) {
         file.Discard();
-        run.ReportError(ecReadSource, [&URL] { return TextReadSource + URL; });
+        run.ReportError(ecReadSource, [&job] { return TextReadSource + job.URL; });
         return false;
     }
-    file.Keep();
-    return result;
+    if (!result) {  // an empty body: nothing arrived to put in place
+        file.Discard();
+        return false;
+    }
+    if (!file.Commit()) {
+        run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
+        return false;
+    }
+    return true;
 }
 
 }  // namespace webcopy

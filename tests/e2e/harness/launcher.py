@@ -10,7 +10,7 @@ import time
 import unittest
 import urllib.parse
 from dataclasses import dataclass
-from typing import List, Optional, Sequence
+from typing import Dict, List, Optional, Sequence
 
 from .boxwatch import BoxWatch, Observations
 from .managed import Start, read_starts
@@ -20,6 +20,7 @@ from .wine import Wine
 BASE_URL = os.environ.get("UPDATE_BASE_URL", "http://127.0.0.1:8642/")
 # Texts of the launcher, Windows-1252.
 MSG_MISSING = b"N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren \r\n%s saknas"
+MSG_NOT_STARTED = b"N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren\r\n%s kunde inte startas"
 MSG_IN_USE = b"Programmet troligen redan ig\xe5ng, vg st\xe4ng det och f\xf6rs\xf6k igen"
 DEFAULT_STAMP = b"2001-01-01 00:00:00"
 # An installed stamp and a newer one on the server, for the tests that update.
@@ -169,12 +170,14 @@ class LauncherCase(unittest.TestCase):
         return proc
 
     def launch(self, args: Sequence[str] = (), launcher: Optional[str] = None, serve: bool = True,
-               exits: bool = True, timeout: float = 90, probe: bool = False) -> LauncherRun:
+               exits: bool = True, timeout: float = 90, probe: bool = False,
+               env: Optional[Dict[str, str]] = None) -> LauncherRun:
         """Runs the launcher, copied to bin\\<launcher> (default <NAME>.exe), with `args`,
         while boxwatch answers its message boxes. `serve`: run the update server (else the
         server is unreachable). `exits` False: the launcher is expected to stay (an error
         report leaves its splash open); it is killed a moment after its first message box.
-        `probe`: read the splash label's font from inside the launcher (BoxWatch probe)."""
+        `probe`: read the splash label's font from inside the launcher (BoxWatch probe).
+        `env`: more environment for the launcher."""
         exe = os.path.join(self.bin, launcher or self.NAME + ".exe")
         shutil.copyfile(self.starter_exe, exe)
         if serve:
@@ -182,7 +185,7 @@ class LauncherCase(unittest.TestCase):
         before = len(self.server.requests)
         try:
             with BoxWatch(self.wine, probe=probe) as watch:
-                proc = self.wine.start(exe, args, cwd=self.bin, env=watch.probe_env)
+                proc = self.wine.start(exe, args, cwd=self.bin, env={**watch.probe_env, **(env or {})})
                 if exits:
                     result = proc.wait(timeout)
                 else:
@@ -223,7 +226,8 @@ class LauncherCase(unittest.TestCase):
 
     def assertStarted(self, version: str, args: Sequence[bytes] = (), name: Optional[str] = None) -> Start:
         """The managed program ran once, minimised, as build `version`, with the command line
-        <its path> <blank> <each argument followed by a blank>."""
+        <its path> <blank> <each argument followed by a blank>; `args` as they stand in that
+        command line (quoted where the launcher quotes them)."""
         starts = self.starts(name)
         self.assertEqual(len(starts), 1, f"expected one start, saw {starts}")
         start = starts[0]

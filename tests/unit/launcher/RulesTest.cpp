@@ -1,6 +1,9 @@
 // Names, stamps and commands the sequence derives.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "launcher/uStarter.h"
 
 namespace {
@@ -49,6 +52,34 @@ TEST(Stamps, ComparedAsUnsignedBytesLongerWins) {
 TEST(StartCommand, QuotesOnlyPathsWithBlanks) {
     EXPECT_EQ(StartCommand("C:\\A B\\k.exe", "/x "), "\"C:\\A B\\k.exe\" /x ");
     EXPECT_EQ(StartCommand("C:\\AB\\k.exe", ""), "C:\\AB\\k.exe ");
+}
+
+
+TEST(Arguments, SplitByTheWindowsRulesAndQuotedBackTheSameWay) {
+    using Args = std::vector<std::string>;
+    struct Case { std::string commandLine; Args args; };
+    const Case cases[] = {
+        {"\"C:\\A B\\k.exe\" /x c:\\data", {"/x", "c:\\data"}},
+        {"k.exe \"C:\\Mina filer\\order 7.kas\"", {"C:\\Mina filer\\order 7.kas"}},
+        {"\"C:\\A\\\"k.exe \t a\tb  ", {"a", "b"}},  // no escapes in the program name
+        {"k.exe \"\" x", {"", "x"}},
+        {"k.exe a\\\\b \\\\\\\\\"c d\" e\\\"f \"g\\\\\\\"h\"", {"a\\\\b", "\\\\c d", "e\"f", "g\\\"h"}},
+        {"k.exe \"a\"\"b\" \"c\"\"\"", {"a\"b", "c\""}},  // "" inside quotes is a quote
+        {"k.exe \"end\\\\\" x\\", {"end\\", "x\\"}},
+        {"k.exe a\nb", {"a\nb"}},  // only blanks and tabs separate
+        {std::string("k.exe a\0b", 9), {"a"}},
+        {"k.exe", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CommandLineArguments(c.commandLine), c.args) << c.commandLine;
+        std::string again = "k.exe";
+        for (const auto& a : c.args) again += " " + QuoteArgument(a);
+        EXPECT_EQ(CommandLineArguments(again), c.args) << again;
+    }
+    EXPECT_EQ(QuoteArgument("c:\\data"), "c:\\data");
+    EXPECT_EQ(QuoteArgument("a\\\"b"), "\"a\\\\\\\"b\"");
+    EXPECT_EQ(QuoteArgument("C:\\dir x\\"), "\"C:\\dir x\\\\\"");
+    EXPECT_EQ(QuoteArgument(""), "\"\"");
 }
 
 }  // namespace

@@ -66,19 +66,37 @@ TEST_F(LauncherTest, FirstInstallFetchesTheProgram) {
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
 }
 
-TEST_F(LauncherTest, MissingNewProgramKeepsTheInstalledOneAndRetriesNextTime) {
+// How the new program fails to arrive, and what an earlier run left as Kassa.bin.
+struct NotArrived {
+    const char* why;
+    uint32_t status;
+    const char* leftOver;
+};
+void PrintTo(const NotArrived& row, std::ostream* out) { *out << row.why; }
+class MissingNewProgram : public LauncherTest, public ::testing::WithParamInterface<NotArrived> {};
+
+TEST_P(MissingNewProgram, KeepsTheInstalledOneAndRetriesNextTime) {
+    const NotArrived& row = GetParam();
     os.WriteFile(kFolder + "Kassa.exe", "OLD");
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
+    if (row.leftOver) os.WriteFile(kFolder + "Kassa.bin", row.leftOver);
     Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
-    Serve(os, "Kassa.bin", "", 404);
+    Serve(os, "Kassa.bin", "", row.status);
 
     ASSERT_TRUE(RunLauncher());
 
     EXPECT_EQ(File("Kassa.exe"), "OLD");
     EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");  // not recorded
-    EXPECT_EQ(os.WinExecCalls().size(), 1u);
+    EXPECT_FALSE(Has("Kassa.bin"));
+    ASSERT_EQ(os.WinExecCalls().size(), 1u);
+    EXPECT_EQ(os.WinExecCalls()[0].cmdLine, kExpectedCommand);
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
 }
+INSTANTIATE_TEST_SUITE_P(
+    Launcher, MissingNewProgram,
+    ::testing::Values(NotArrived{"NotFound", 404, nullptr}, NotArrived{"NotFoundLeftOver", 404, "STALE"},
+                      NotArrived{"EmptyBody", 200, nullptr}, NotArrived{"EmptyBodyLeftOver", 200, "STALE"}),
+    [](const auto& info) { return std::string(info.param.why); });
 
 TEST_F(LauncherTest, TruncatedNewProgramIsNeverInstalled) {
     os.WriteFile(kFolder + "Kassa.exe", "OLD");
@@ -148,15 +166,57 @@ TEST_F(LauncherTest, MissingProgramIsReportedAndTheStampKept) {
     EXPECT_TRUE(Has("Kassa.txt"));
 }
 
-TEST_F(LauncherTest, UnreachableServerStartsTheProgramAndDropsTheLocalStamp) {
+// Why the server's stamp does not arrive (status 0: no server), and whether an earlier run
+// left a newer Kassa.txt.
+struct Offline {
+    const char* why;
+    uint32_t status;
+    bool leftOverStamp;
+};
+void PrintTo(const Offline& row, std::ostream* out) { *out << row.why; }
+class OfflineStart : public LauncherTest, public ::testing::WithParamInterface<Offline> {};
+
+TEST_P(OfflineStart, StartsTheProgramAndKeepsTheLocalStamp) {
+    const Offline& row = GetParam();
     os.WriteFile(kFolder + "Kassa.exe", "OLD");
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
+    // A newer stamp left by an earlier run is no word from the server in this one.
+    if (row.leftOverStamp) os.WriteFile(kFolder + "Kassa.txt", "2014-01-01 00:00:00");
+    if (row.status) Serve(os, "Kassa.txt", "2014-01-01 00:00:00", row.status);
+    Serve(os, "Kassa.bin", "NEW");
 
     ASSERT_TRUE(RunLauncher());
 
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
-    EXPECT_FALSE(Has("Kassa.dat"));
+    EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");
     EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_FALSE(Has("Kassa.txt"));
+    for (const auto& r : os.HttpRequests()) EXPECT_NE(r.url, ServerUrl("Kassa.bin"));
+}
+INSTANTIATE_TEST_SUITE_P(Launcher, OfflineStart,
+                         ::testing::Values(Offline{"Unreachable", 0, false}, Offline{"NotFound", 404, true},
+                                           Offline{"ServerError", 500, false}, Offline{"NeedsLogin", 401, true}),
+                         [](const auto& info) { return std::string(info.param.why); });
+
+TEST_F(LauncherTest, UnstartableProgramIsReportedAndStaysInstalled) {
+    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
+    Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
+    Serve(os, "Kassa.bin", "NEW");
+    os.SetWinExecResult(11);  // ERROR_BAD_FORMAT
+
+    ASSERT_TRUE(RunLauncher());
+
+    ASSERT_EQ(os.WinExecCalls().size(), 1u);
+    ASSERT_EQ(headless::MessageBoxCalls().size(), 1u);
+    EXPECT_EQ(headless::MessageBoxCalls()[0].text,
+              "N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren\r\n" + kFolder +
+                  "Kassa.exe kunde inte startas");
+    EXPECT_EQ(headless::MessageBoxCalls()[0].caption, "Kassa");
+    EXPECT_EQ(headless::MessageBoxCalls()[0].flags, 0u);
+    // Installed is installed: the stamp is recorded, so the same program is not fetched again.
+    EXPECT_EQ(File("Kassa.exe"), "NEW");
+    EXPECT_EQ(File("Kassa.dat"), "2014-01-01 00:00:00");
 }
 
 TEST_F(LauncherTest, StampFileWithoutFirstLineCountsAsEmptyStamp) {
@@ -183,6 +243,7 @@ TEST_F(LauncherTest, EmptyServerStampNeverAsksForAnUpdate) {
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
     EXPECT_EQ(File("Kassa.exe"), "OLD");
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
+    EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");  // no stamp to record
 }
 
 TEST_F(LauncherTest, UnreadableLocalStampIsReportedAndLeavesTheSplashIdle) {
@@ -204,14 +265,18 @@ TEST_F(LauncherTest, UnreadableLocalStampIsReportedAndLeavesTheSplashIdle) {
     EXPECT_TRUE(os.HttpRequests().empty());
 }
 
-TEST_F(LauncherTest, ArgumentWithBlankReachesTheProgramAsTwo) {
-    PrepareMachine(os, "C:\\Kassa.exe", "\"two words\" x");
+TEST_F(LauncherTest, ArgumentsReachTheProgramAsTheyWereGiven) {
+    // A file association: the document path holds blanks; the rest shows the quoting rules.
+    PrepareMachine(os, "C:\\Kassa.exe",
+                   "\"C:\\Mina filer\\order 7.kas\" x\\y \"\" \"say \\\"hi\\\"\" \"C:\\dir x\\\\\"");
     os.WriteFile(kFolder + "Kassa.exe", "OLD");
 
     ASSERT_TRUE(RunLauncher());
 
     ASSERT_EQ(os.WinExecCalls().size(), 1u);
-    EXPECT_EQ(os.WinExecCalls()[0].cmdLine, "\"" + kFolder + "Kassa.exe\" two words x ");
+    EXPECT_EQ(os.WinExecCalls()[0].cmdLine,
+              "\"" + kFolder +
+                  "Kassa.exe\" \"C:\\Mina filer\\order 7.kas\" x\\y \"\" \"say \\\"hi\\\"\" \"C:\\dir x\\\\\" ");
 }
 
 TEST_F(LauncherTest, PathWithoutBlankIsNotQuotedAndNoArgumentsLeaveOneBlank) {

@@ -1,6 +1,7 @@
 // Walks one platform failure through every call of a launcher run that installs an update:
 // whatever call fails, the application folder must hold a complete program afterwards, old or
-// new, and no error may escape the program.
+// new, the new stamp is recorded only with the new program, no partial download is left,
+// and no error may escape the program.
 #include <iostream>
 
 #include "LauncherFixture.h"
@@ -50,6 +51,12 @@ TEST(LauncherTorture, EveryFailingCallLeavesACompleteProgram) {
         EXPECT_TRUE(program && (*program == kOld || *program == kNew))
             << "run " << n << " failing " << failed << " left "
             << (program ? std::to_string(program->size()) + " bytes" : "no program");
+        const auto stamp = os.ReadFile(kFolder + "Kassa.dat");
+        EXPECT_TRUE(!stamp || *stamp != "2014-01-01 00:00:00\r\n" || (program && *program == kNew))
+            << "run " << n << " failing " << failed << " recorded the stamp without the program";
+        const auto download = os.ReadFile(kFolder + "Kassa.bin");
+        EXPECT_TRUE(!download || *download == kNew)
+            << "run " << n << " failing " << failed << " left " << download->size() << " bytes in Kassa.bin";
         if (program && *program == kNew) ++updated;
         if (program && *program == kOld) ++kept;
 

@@ -1,6 +1,7 @@
 // The run driver: event order, active items, results, the session, cancel and exceptions.
 #include <gtest/gtest.h>
 
+#include "framework/Exceptions.h"
 #include "framework/headless/Headless.h"
 #include "run_fixture.h"
 #include "webcopy/Driver.h"
@@ -148,27 +149,25 @@ TEST_F(WebCopyRun, CancelDuringSecondOfThreeJobs) {
 
 TEST_F(WebCopyRun, ExceptionInAnOperationEndsTheRunCleanly) {
     RecordEvents();
-    TWebCopyItem& bad = AddHttp("http://srv/a.bin");
-    bad.CopyNewerOnly = true;
+    AddHttp("http://srv/a.bin");
     AddHttp("http://srv/b.bin");
-    HttpResponse r;
-    r.body = "data";
-    platform::SystemTime month13{};
-    month13.wYear = 2024;
-    month13.wMonth = 13;
-    month13.wDay = 1;
-    r.lastModified = month13;  // no calendar date: the date conversion raises
-    fake.SetHttp("http://srv/a.bin", r);
+    fake.WriteFile("C:\\dl\\a.bin", "old");
+    Serve("http://srv/a.bin", Body(20000));
     Serve("http://srv/b.bin", "b");
+    // A client's handler that raises in the middle of a body.
+    wc->OnCopyProgress = [](TObject*, int, uint32_t done, uint32_t) {
+        if (done >= 8192) throw EConvertError("handler failed");
+    };
 
     wc->Execute();  // returns normally
 
-    EXPECT_EQ(events, (Events{"BeforeDialogShow", "FileStart 0"}));
+    EXPECT_EQ(events, (Events{"BeforeDialogShow", "FileStart 0", "OverWrite C:\\dl\\a.bin"}));
     EXPECT_EQ(Dialog(), nullptr);
     EXPECT_EQ(fake.OpenHandleCount(), 0);
     EXPECT_EQ(fake.HttpRequests().size(), 1u);
     EXPECT_FALSE(wc->Items[0].Done);
-    EXPECT_FALSE(fake.Exists("C:\\dl\\b.bin"));
+    EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"a.bin"}));
+    EXPECT_EQ(fake.ReadFile("C:\\dl\\a.bin"), "old");
     EXPECT_TRUE(headless::MessageBoxCalls().empty()) << "the error must not reach the user";
 }
 
@@ -223,6 +222,36 @@ TEST_F(WebCopyRun, CaptionFollowsTheJobKind) {
     wc->Execute();
     ASSERT_EQ(captions.size(), std::size(kinds));
     for (size_t i = 0; i < captions.size(); ++i) EXPECT_EQ(captions[i], kinds[i].second) << i;
+}
+
+// One run at a time: a second Execute from an event handler returns false and touches
+// nothing; the Close button of a dialog an earlier run kept open cancels nothing.
+TEST_F(WebCopyRun, OneRunAtATime) {
+    wc->ShowOpenFolder = true;
+    AddHttp("http://srv/a.bin");
+    Serve("http://srv/a.bin", "a");
+    wc->Execute();
+    webcopy::TWcProgressDialog* kept = Dialog();
+    ASSERT_NE(kept, nullptr);
+
+    wc->Items.Clear();
+    AddHttp("http://srv/b.bin");
+    Serve("http://srv/b.bin", Body(20000));
+    bool nested = true;
+    int cancels = 0;
+    wc->OnCopyCancel = [&](TObject*) { ++cancels; };
+    wc->OnFileStart = [&](TObject*, int) {
+        nested = wc->Execute();
+        kept->CancelButton->Click();  // "Close" of the earlier run's dialog
+    };
+    const size_t sessions = fake.SessionOpens().size();
+    EXPECT_TRUE(wc->Execute());
+    EXPECT_FALSE(nested);
+    EXPECT_EQ(fake.SessionOpens().size(), sessions + 1);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_FALSE(kept->Visible());
+    EXPECT_TRUE(wc->Items[0].Done) << "the run in progress goes on";
+    EXPECT_EQ(fake.ReadFile("C:\\dl\\b.bin"), Body(20000));
 }
 
 }  // namespace

@@ -20,30 +20,36 @@ void ExpectEach(F f, std::initializer_list<TextCase> cases) {
     for (const auto& c : cases) EXPECT_EQ(f(c.in), c.out) << "input: " << c.in;
 }
 
-TEST(UrlWithProxyCredentials, InsertsCredentialsIntoHttpUrlsOnly) {
-    TWebCopy wc(nullptr);
-    wc.ProxyUserID = "pu";
-    wc.ProxyPassword = "pp";
-    ExpectEach([&](const std::string& url) { return UrlWithProxyCredentials(wc, url); },
-               {
-                   {"HTTP://Host/f.txt", "http://pu:pp@Host/f.txt"},
-                   {"hTtP://h/x", "http://pu:pp@h/x"},
-                   {"http://", "http://pu:pp@"},
-                   {"https://host/f", "https://host/f"},
-                   {"ftp://host/f", "ftp://host/f"},
-                   {"host/f", "host/f"},
-                   {"http:/", "http:/"},
-                   {" http://h", " http://h"},
-               });
+TEST(UrlOrigin, SchemeHostAndPortOnly) {
+    ExpectEach(UrlOrigin, {
+                              {"http://Host/f.txt", "http://host:80"},
+                              {"HTTP://host:80/x", "http://host:80"},
+                              {"https://host/x", "https://host:443"},
+                              {"https://u:p@host:8443/x?y", "https://host:8443"},
+                              {"http://host:8080/a", "http://host:8080"},
+                              // An "@" past the authority names no other server.
+                              {"http://good/x?u=evil@other", "http://good:80"},
+                          });
 }
 
-TEST(UrlWithProxyCredentials, NeedsBothCredentials) {
-    TWebCopy wc(nullptr);
-    wc.ProxyUserID = "pu";
-    EXPECT_EQ(UrlWithProxyCredentials(wc, "http://h/x"), "http://h/x");
-    wc.ProxyUserID.clear();
-    wc.ProxyPassword = "pp";
-    EXPECT_EQ(UrlWithProxyCredentials(wc, "http://h/x"), "http://h/x");
+TEST(ResolveRedirect, AbsoluteHttpOnly) {
+    const std::string base = "http://srv:81/dir/a.bin?x=1";
+    const struct {
+        const char *location, *resolved;
+    } cases[] = {
+        {"http://other/b.bin", "http://other/b.bin"},
+        {"  https://other/b  ", "https://other/b"},
+        {"/c/d.bin", "http://srv:81/c/d.bin"},
+        {"e.bin", "http://srv:81/dir/e.bin"},
+        {"//cdn/f.bin", "http://cdn/f.bin"},
+        {"file:///C:/Windows/win.ini", ""},
+        {"ftp://h/x", ""},
+        {"javascript:x", ""},
+        {"\\\\share\\x", ""},
+        {"/a\r\nSet-Cookie: x", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ResolveRedirect(base, c.location), c.resolved) << c.location;
 }
 
 TEST(HostFromUrl, Cases) {
@@ -53,9 +59,12 @@ TEST(HostFromUrl, Cases) {
                                 {"user:pw@host/dir", "host"},
                                 {"host/dir", "host"},
                                 {"http://host", "host"},
-                                {"http://a@b@c/d", "b@c"},
-                                // The first "@" counts even inside the path.
-                                {"http://host/dir@x/y", "x"},
+                                {"http://a@b@c/d", "c"},
+                                // The authority ends at "/", "?" or "#": an "@" after it
+                                // changes nothing.
+                                {"http://host/dir@x/y", "host"},
+                                {"http://host?u=a@evil/x", "host"},
+                                {"http://host#@evil/x", "host"},
                                 {"", ""},
                             });
 }
@@ -65,6 +74,7 @@ TEST(PathFromUrl, Cases) {
                                 {"http://host/cgi/up.php?a=1", "/cgi/up.php?a=1"},
                                 {"http://user:pw@host/x", "/x"},
                                 {"http://host/", "/"},
+                                {"http://host?a=/b", "/?a=/b"},
                                 {"host/a/b", "/a/b"},
                                 // No "/" after the server: the server text comes back.
                                 {"http://host", "host"},
@@ -76,6 +86,7 @@ TEST(ServerFromUrl, Cases) {
                                   {"http://host/dir/f", "host"},
                                   {"http://host\\dir", "host"},
                                   {"http://user:pw@host/x", "user:pw@host"},
+                                  {"http://host/p?q=a@evil", "host"},
                                   {"http://host:81/a\\b", "host:81"},
                                   {"host", "host"},
                                   {"\\\\server\\share", ""},

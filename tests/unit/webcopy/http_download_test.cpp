@@ -30,7 +30,7 @@ TEST_F(WebCopyRun, RequestFlagsAndProgress) {
             sizes.push_back(size);
         };
         wc->Execute();
-        EXPECT_EQ(fake.HttpRequests().back().flags, keepAlive ? 0x84400000u : 0x84000000u);
+        EXPECT_EQ(fake.HttpRequests().back().flags, keepAlive ? 0x84600000u : 0x84200000u);
         EXPECT_TRUE(fake.HttpRequests().back().headers.empty());
         EXPECT_EQ(sizes, (std::vector<uint32_t>{4096, 8192, 10000, 10000}));
         EXPECT_TRUE(wc->Items[0].Done);
@@ -196,7 +196,37 @@ TEST_F(WebCopyRun, FailedRequestsAreReported) {
     wc->ProxyPassword = "pw";
     AddHttp("HTTP://nowhere/x.bin");
     wc->Execute();
-    EXPECT_EQ(events[2], "NotFound http://pu:pw@nowhere/x.bin");
+    EXPECT_EQ(events[2], "NotFound HTTP://nowhere/x.bin");  // no credentials in the URL
+}
+
+// The proxy's credentials answer the proxy's 407 on that request, and go nowhere else.
+TEST_F(WebCopyRun, ProxyCredentialsAnswerTheProxyOnly) {
+    RecordEvents();
+    wc->ProxyUserID = "pu";
+    wc->ProxyPassword = "pw";
+    AddHttp(kUrl);
+    fake.SetHttpHandler(kUrl, [](const HttpRequest& rq) {
+        HttpResponse r;
+        r.body = "through";
+        if (rq.proxyUser != "pu" || rq.proxyPassword != "pw") r.status = 407;
+        return r;
+    });
+    wc->Execute();
+    EXPECT_TRUE(wc->Items[0].Done);
+    EXPECT_EQ(fake.ReadFile(kTarget), "through");
+    ASSERT_EQ(fake.HttpRequests().size(), 2u);
+    for (const HttpRequest& rq : fake.HttpRequests()) {
+        EXPECT_EQ(rq.url, kUrl);
+        EXPECT_TRUE(rq.headers.empty()) << "no Authorization for the server";
+    }
+    for (const auto& option : fake.OptionsSet()) EXPECT_NE(option.handle, nullptr);
+
+    // Without them the 407 is reported as the status it is.
+    events.clear();
+    wc->ProxyPassword.clear();
+    wc->Execute();
+    EXPECT_EQ(events[2], "Error 407");
+    EXPECT_FALSE(wc->Items[0].Done);
 }
 
 TEST_F(WebCopyRun, DateCheckByHandler) {
@@ -208,7 +238,7 @@ TEST_F(WebCopyRun, DateCheckByHandler) {
         fake.SetHttp(kUrl, r);
         wc->Items.Clear();
         TWebCopyItem& item = AddHttp(kUrl);
-        item.FileDate = EncodeDate(2030, 1, 1);  // the handler replaces the built-in rule
+        item.FileDate = EncodeDate(2001, 1, 1);  // the handler replaces the built-in rule
         item.CopyNewerOnly = true;
         TDateTime seen = 0;
         wc->OnFileDateCheck = [&](TObject*, int idx, TDateTime d, bool& ok) {
@@ -301,7 +331,8 @@ TEST_F(WebCopyRun, ExistingTarget) {
         }
         EXPECT_EQ(wc->Items[0].Done, c.written != nullptr);
         EXPECT_EQ(fake.ReadFile("C:\\dl\\a(1).bin"), "one");
-        EXPECT_EQ(ClickOpen(true), kTarget);  // the path before the unique choice
+        // "Open file" opens the file written, the unique name when one was chosen.
+        EXPECT_EQ(ClickOpen(true), c.written ? c.written : kTarget);
     }
 }
 
@@ -321,12 +352,17 @@ TEST_F(WebCopyRun, TargetFolderIsCreatedAndNameTaken) {
     EXPECT_FALSE(item.Done);
 }
 
-TEST_F(WebCopyRun, EmptyBodyGivesEmptyFileButNotDone) {
-    AddHttp(kUrl);
-    Serve(kUrl, "");
-    wc->Execute();
-    EXPECT_EQ(fake.ReadFile(kTarget), "");
-    EXPECT_FALSE(wc->Items[0].Done);
+TEST_F(WebCopyRun, EmptyBodyIsNotDoneAndReplacesNothing) {
+    for (bool existing : {false, true}) {
+        if (existing) fake.WriteFile(kTarget, "old");
+        wc->Items.Clear();
+        AddHttp(kUrl);
+        Serve(kUrl, "");
+        wc->Execute();
+        EXPECT_EQ(fake.ReadFile(kTarget), existing ? std::optional<std::string>("old") : std::nullopt);
+        EXPECT_EQ(fake.ListFolder("C:\\dl").size(), existing ? 1u : 0u);
+        EXPECT_FALSE(wc->Items[0].Done);
+    }
 }
 
 TEST_F(WebCopyRun, CancelDeletesOnlyThePartialFile) {
@@ -342,8 +378,8 @@ TEST_F(WebCopyRun, CancelDeletesOnlyThePartialFile) {
         };
         fake.SetHttp(kUrl, r);
         wc->Execute();
-        EXPECT_EQ(fake.ReadFile(kTarget), unique ? std::optional<std::string>("old") : std::nullopt);
-        EXPECT_FALSE(fake.Exists("C:\\dl\\a(1).bin"));
+        EXPECT_EQ(fake.ReadFile(kTarget), "old");  // the user's copy survives the cancel
+        EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"a.bin"}));
         EXPECT_FALSE(wc->Items[0].Done);
     }
 }
@@ -395,3 +431,118 @@ TEST_F(WebCopyRun, LocalWriteFailureIsReportedNotRaised) {
 }
 
 }  // namespace
+
+namespace redirects {
+
+HttpResponse Redirect(uint32_t status, const std::string& location) {
+    HttpResponse r;
+    r.status = status;
+    r.location = location;
+    return r;
+}
+
+}  // namespace redirects
+
+// Credentials go only to the scheme, host and port they were given for; the name of the
+// file comes from the job, wherever the server sends the request.
+TEST_F(WebCopyRun, RedirectsAreFollowedHereAndCarryCredentialsOnlyToTheirOrigin) {
+    const std::string auth = "Authorization: Basic dTpw\r\n\r\n";
+    const struct {
+        const char* location;
+        const char* next;
+        bool keeps;
+    } cases[] = {
+        {"/other/b.bin", "http://srv/other/b.bin", true},
+        {"http://SRV:80/c.bin", "http://SRV:80/c.bin", true},
+        {"http://evil/b.bin", "http://evil/b.bin", false},
+        {"http://srv:8080/b.bin", "http://srv:8080/b.bin", false},
+        {"https://srv/b.bin", "https://srv/b.bin", false},
+    };
+    for (uint32_t status : {301u, 302u, 303u, 307u, 308u}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(status) + " to " + c.location);
+            fake.Remove(kTarget);
+            wc->Items.Clear();
+            TWebCopyItem& item = AddHttp(kUrl);
+            item.HTTPUserID = "u";
+            item.HTTPPassword = "p";
+            fake.SetHttp(kUrl, redirects::Redirect(status, c.location));
+            Serve(c.next, "moved");
+            const size_t before = fake.HttpRequests().size();
+            wc->Execute();
+            ASSERT_EQ(fake.HttpRequests().size(), before + 2);
+            EXPECT_EQ(fake.HttpRequests()[before].headers, auth);
+            EXPECT_EQ(fake.HttpRequests()[before + 1].url, c.next);
+            EXPECT_EQ(fake.HttpRequests()[before + 1].headers, c.keeps ? auth : "");
+            EXPECT_TRUE(fake.HttpRequests()[before].flags & platform::INTERNET_FLAG_NO_AUTO_REDIRECT);
+            EXPECT_EQ(fake.ReadFile(kTarget), "moved");
+        }
+    }
+}
+
+TEST_F(WebCopyRun, RedirectsThatCannotBeFollowedAreFailures) {
+    const struct {
+        const char* name;
+        std::function<void()> serve;
+        const char* error;
+    } cases[] = {
+        {"another scheme", [this] { fake.SetHttp(kUrl, redirects::Redirect(302, "file:///C:/x")); }, "302"},
+        {"no Location", [this] { fake.SetHttp(kUrl, redirects::Redirect(301, "")); }, "301"},
+        {"a loop", [this] { fake.SetHttp(kUrl, redirects::Redirect(307, kUrl)); }, "307"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        events.clear();
+        RecordEvents();
+        wc->Items.Clear();
+        AddHttp(kUrl);
+        c.serve();
+        const size_t before = fake.HttpRequests().size();
+        wc->Execute();
+        EXPECT_EQ(events[2], std::string("Error ") + c.error);
+        EXPECT_FALSE(wc->Items[0].Done);
+        EXPECT_FALSE(fake.Exists(kTarget));
+        EXPECT_LE(fake.HttpRequests().size() - before, 11u);  // ten redirects at the most
+    }
+}
+
+// What the server sends never ends a run: a date that cannot be read counts as none, a status
+// that cannot be read is a failure reported with the network library's error.
+TEST_F(WebCopyRun, UnreadableServerValues) {
+    const auto month13 = [] {
+        platform::SystemTime t{};
+        t.wYear = 2024;
+        t.wMonth = 13;
+        t.wDay = 1;
+        return t;
+    }();
+    for (int variant = 0; variant < 2; ++variant) {
+        wc->Items.Clear();
+        TWebCopyItem& item = AddHttp(kUrl);
+        item.CopyNewerOnly = true;
+        item.FileDate = EncodeDate(2001, 1, 1);
+        HttpResponse r;
+        r.body = "data";
+        if (variant == 0) r.lastModified = month13;
+        else r.lastModifiedText = "yesterday-ish";
+        fake.SetHttp(kUrl, r);
+        wc->Execute();
+        EXPECT_TRUE(item.Done) << variant;  // no date: now, newer than what was stored
+        EXPECT_FALSE(item.NoNewerFile);
+    }
+
+    events.clear();
+    RecordEvents();
+    wc->Items.Clear();
+    AddHttp("http://srv/x.bin");
+    HttpResponse odd;
+    odd.statusUnreadable = true;
+    odd.body = "?";
+    fake.SetHttp("http://srv/x.bin", odd);
+    fake.SetMessageText(12019, "The operation is invalid\r\n");
+    wc->Execute();
+    EXPECT_EQ(events, (Events{"BeforeDialogShow", "FileStart 0", "Error 12019",
+                              "Info 12019 The operation is invalid\r\n", "FileDone 0", "CopyDone"}));
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_FALSE(fake.Exists("C:\\dl\\x.bin"));
+}
