@@ -270,7 +270,7 @@ const std::vector<OptionSet>& FakePlatform::OptionsSet() const { return net_->op
 
 InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                                         uint32_t headersLength, uint32_t flags, uintptr_t) {
-    HttpRequest request{url, "", flags};
+    HttpRequest request{url, "", flags, "", ""};
     if (headers)
         request.headers = headersLength == 0xFFFFFFFFu ? std::string(headers)
                                                        : std::string(headers, headersLength);

@@ -18,7 +18,6 @@
 #undef MoveFile
 #undef ReplaceFile
 #undef CopyFile
-#undef ReplaceFile
 #undef GetEnvironmentVariable
 #undef GetWindowsDirectory
 #undef GetSystemDirectory

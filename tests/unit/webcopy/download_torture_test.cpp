@@ -115,11 +115,14 @@ TEST(DownloadTorture, EveryFailingCallLeavesTheOldTargetOrTheWholeNewOne) {
             const bool deleteFailed = failed.rfind("!DeleteFile", 0) == 0;
             EXPECT_LE(folder.size(), deleteFailed ? 2u : 1u) << where << ": a temporary file was left";
             if (target == kNew) ++arrived;
-            if (s.existing)
+            if (s.existing) {
                 EXPECT_TRUE(target == "old" || target == kNew) << where;
-            else
+            } else {
                 EXPECT_TRUE(!target || target == kNew) << where;
-            if (done) EXPECT_EQ(target, kNew) << where << ": Done without the file";
+            }
+            if (done) {
+                EXPECT_EQ(target, kNew) << where << ": Done without the file";
+            }
 
             const bool noCallLeft = os.CallCount() < n;
             FakePlatform::Uninstall();
@@ -127,7 +130,9 @@ TEST(DownloadTorture, EveryFailingCallLeavesTheOldTargetOrTheWholeNewOne) {
             ASSERT_LT(n, 2000u) << s.name << ": the run never ends";
         }
         headless::Reset();
-        if (std::string(s.name) != "cancelled") EXPECT_GT(arrived, 0) << s.name;
+        if (std::string(s.name) != "cancelled") {
+            EXPECT_GT(arrived, 0) << s.name;
+        }
         std::cout << "download torture, " << s.name << ": " << runs << " runs, new file in "
                   << arrived << "\n";
     }
