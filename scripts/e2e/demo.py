@@ -3,7 +3,12 @@
 (the managed program) in AppData\\Brakven\\Applikationer from a local update server that
 serves scripts/e2e/demo-server. Run through scripts/demo, which builds it first.
 
-    demo.py <win64 build folder>
+    demo.py <win64 build folder> [--signed]
+
+--signed: the launcher is the build made with the end-to-end tests' public key
+(tests/e2e/starter_signed.exe); the vendor side publishes each update with publish.exe
+(its signing command, here under Wine) and the test key; the second start meets an update
+whose program was changed after signing and keeps the installed one.
 """
 import os
 import shutil
@@ -77,7 +82,19 @@ def run_once(wine, server, launcher, app, builds, title):
     return result.exit_code == 0
 
 
-def main(build):
+def publish(wine, build, program, folder, stamp):
+    """The vendor's step: publish.exe signs `program` with the test key into `folder`."""
+    key = os.path.join(build, "tests", "e2e", "keys", "test-key.pem")
+    args = ["Demo", wine.windows_path(program), wine.windows_path(folder), "--key", wine.windows_path(key),
+            "--stamp", stamp]
+    print(f"\n== vendor: publish {' '.join(args)}")
+    result = wine.run(os.path.join(build, "publish.exe"), args, timeout=60)
+    print("  " + result.output.decode("cp1252", "replace").strip())
+    if result.exit_code != 0:
+        raise SystemExit("publish failed")
+
+
+def main(build, signed):
     e2e = os.path.join(build, "tests", "e2e")
     exes = {v: os.path.join(e2e, f"managed_{v}.exe") for v in ("v1", "v2")}
     base = cache_value(build, "UPDATE_BASE_URL") or "http://127.0.0.1:8642/"
@@ -97,31 +114,54 @@ def main(build):
         wine.set_appdata(wine.windows_path(appdata))
         launcher = os.path.join(work, "bin", "Demo.exe")
         os.makedirs(os.path.dirname(launcher))
-        shutil.copyfile(os.path.join(build, "starter.exe"), launcher)
+        shutil.copyfile(os.path.join(e2e, "starter_signed.exe") if signed else os.path.join(build, "starter.exe"),
+                        launcher)
         shutil.copyfile(exes["v1"], os.path.join(app, "Demo.exe"))
         with open(os.path.join(app, "Demo.dat"), "wb") as f:
             f.write(b"2026-01-15 08:30:00\r\n")
 
         root = os.path.join(work, "server")
-        shutil.copytree(os.path.join(HERE, "demo-server"), os.path.join(root, url.path.strip("/")), dirs_exist_ok=True)
-        shutil.copyfile(exes["v2"], os.path.join(root, url.path.strip("/"), "managedfiles", "Demo.bin"))
+        served = os.path.join(root, url.path.strip("/"), "managedfiles")
+        os.makedirs(served)
+        with open(os.path.join(HERE, "demo-server", "managedfiles", "Demo.txt"), "rb") as f:
+            stamp = f.read().split(b"\r")[0].decode()
+        if signed:
+            publish(wine, build, exes["v2"], served, stamp)
+        else:
+            shutil.copytree(os.path.join(HERE, "demo-server", "managedfiles"), served, dirs_exist_ok=True)
+            shutil.copyfile(exes["v2"], os.path.join(served, "Demo.bin"))
         server = ScriptedHttpServer(root, port=url.port or 80)
         builds = {}
         for version, path in exes.items():
             with open(path, "rb") as f:
                 builds[f.read()] = f"build {version} (managed.exe)"
 
-        print(f"update server  {base}managedfiles/ (serving {os.path.join(HERE, 'demo-server')})")
+        origin = "published above" if signed else f"serving {os.path.join(HERE, 'demo-server')}"
+        print(f"update server  {base}managedfiles/ ({origin})")
         print(f"launcher       {wine.windows_path(launcher)}")
         print(f"app folder     {wine.windows_path(app)}\\")
-        ok = run_once(wine, server, launcher, app, builds, "first start: the server has a newer stamp")
-        ok &= run_once(wine, server, launcher, app, builds, "second start: stamps equal, no download")
+        if signed:
+            print(f"public key     {os.path.join(e2e, 'keys', 'test-public.pem')} (built into the launcher)")
+            ok = run_once(wine, server, launcher, app, builds, "first start: a signed update with a newer stamp")
+            later = stamp[:-2] + "%02d" % ((int(stamp[-2:]) + 1) % 60)
+            publish(wine, build, exes["v1"], served, later)
+            with open(os.path.join(served, "Demo.bin"), "r+b") as f:
+                f.seek(-1, os.SEEK_END)
+                last = f.read(1)
+                f.seek(-1, os.SEEK_END)
+                f.write(bytes([last[0] ^ 1]))
+            print("  then one byte of Demo.bin changed on the server, after signing")
+            ok &= run_once(wine, server, launcher, app, builds,
+                           "second start: the signature does not match, the installed program stays")
+        else:
+            ok = run_once(wine, server, launcher, app, builds, "first start: the server has a newer stamp")
+            ok &= run_once(wine, server, launcher, app, builds, "second start: stamps equal, no download")
         return 0 if ok else 1
     finally:
         fixture.teardown(quiet=True)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3) or sys.argv[2:] not in ([], ["--signed"]):
         sys.exit(__doc__)
-    sys.exit(main(os.path.abspath(sys.argv[1])))
+    sys.exit(main(os.path.abspath(sys.argv[1]), sys.argv[2:] == ["--signed"]))

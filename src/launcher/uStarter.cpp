@@ -10,8 +10,10 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/Strings.h"
+#include "launcher/SignedUpdate.h"
 #include "platform/Platform.h"
 #include "webcopy/WebCopy.h"
+#include "webcopy/WebCopyHelpers.h"
 
 #ifndef UPDATE_BASE_URL
 #define UPDATE_BASE_URL "http://127.0.0.1:8642/"
@@ -36,7 +38,9 @@ constexpr const char* kDefaultStamp = "2001-01-01 00:00:00";
 constexpr unsigned kShowMinimized = 2;  // SW_SHOWMINIMIZED
 constexpr uint32_t kWinExecFailedMax = 31;  // WinExec results up to this are errors
 
-std::string FileNameOf(const std::string& path) {
+// Unlike the framework's, a "/" is part of the name here: the launcher's names come from a
+// Windows path.
+std::string NameAfterBackslashOrColon(const std::string& path) {
     const auto cut = path.find_last_of("\\:");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
@@ -175,22 +179,10 @@ std::string ArgumentText() {
     return text;
 }
 
-void ForceFolder(const std::string& path) {
-    if (path.empty()) return;
-    std::string p = path;
-    if (p.back() == '\\') p.pop_back();
-    if (p.size() < 3 || platform::Fs().DirectoryExists(p)) return;
-    const auto cut = p.find_last_of("\\:");
-    const std::string parent = cut == std::string::npos ? std::string() : p.substr(0, cut + 1);
-    if (parent == p) return;
-    ForceFolder(parent);
-    platform::Fs().CreateDirectory(p);
-}
-
 StarterNames MakeStarterNames(const std::string& programPath, const std::string& appData,
                               const std::string& baseUrl) {
     StarterNames n;
-    const std::string file = FileNameOf(programPath);
+    const std::string file = NameAfterBackslashOrColon(programPath);
     const auto dot = file.rfind('.');
     n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
     n.folder = appData + "\\Brakven\\Applikationer\\";
@@ -198,8 +190,10 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     n.serverStamp = n.folder + n.baseName + ".txt";
     n.newProgram = n.folder + n.baseName + ".bin";
     n.managed = n.folder + n.baseName + ".exe";
+    n.signature = n.folder + n.baseName + ".sig";
     n.stampUrl = baseUrl + "managedfiles/" + n.baseName + ".txt";
     n.programUrl = baseUrl + "managedfiles/" + n.baseName + ".bin";
+    n.signatureUrl = baseUrl + "managedfiles/" + n.baseName + ".sig";
     return n;
 }
 
@@ -356,7 +350,7 @@ void TForm1::FormShow(TObject*) {
 
     // Steps 1 to 5 are not guarded: an error here is shown by the application's error report
     // and leaves the splash idle.
-    ForceFolder(n.folder);
+    ForceDirectory(n.folder);  // not reported here: the downloads into it fail instead
     const std::string localStamp =
         fs.FileExists(n.localStamp) ? ReadStamp(n.localStamp) : kDefaultStamp;
     // A stamp file left by an earlier run is no answer from the server in this one.
@@ -382,12 +376,17 @@ void TForm1::FormShow(TObject*) {
             const bool arrived = Fetch(n.folder, n.programUrl) && HasContent(n.newProgram);
             ProcessMessages(5);
             sys.Sleep(100);
-            // Without a complete new program the installed one stays, and the stamp is not
-            // recorded, so the next start tries the update again.
+            // Without a complete new program (signed, in a build with a key) the installed
+            // one stays, and the stamp is not recorded, so the next start tries again.
+            const auto fetch = [this, &n](const std::string& url) {
+                Fetch(n.folder, url);
+                ProcessMessages(5);
+            };
             if (!arrived) {
                 fs.DeleteFile(n.newProgram);
                 recordStamp = false;
-            } else if (!InstallNewProgram(n.managed, n.newProgram, abort)) {
+            } else if (!SignatureAccepted(n, UpdatePublicKey(), fetch) ||
+                       !InstallNewProgram(n.managed, n.newProgram, abort)) {
                 recordStamp = false;
             }
         }

@@ -50,8 +50,6 @@ std::vector<std::string> CommandLineArguments(const std::string& commandLine);
 // `arg` unchanged when it is non-empty and holds no blank, tab or quote; otherwise quoted so
 // that CommandLineArguments gives it back.
 std::string QuoteArgument(const std::string& arg);
-// Creates the folder and its missing parents; failures are not reported.
-void ForceFolder(const std::string& path);
 
 // The names the sequence derives from the launcher's file name.
 struct StarterNames {
@@ -61,8 +59,10 @@ struct StarterNames {
     std::string serverStamp;  // N.txt
     std::string newProgram;   // N.bin
     std::string managed;      // N.exe
+    std::string signature;    // N.sig
     std::string stampUrl;     // base URL + "managedfiles/N.txt"
     std::string programUrl;   // ... N.bin
+    std::string signatureUrl; // ... N.sig
 };
 StarterNames MakeStarterNames(const std::string& programPath, const std::string& appData,
                               const std::string& baseUrl);

@@ -148,6 +148,11 @@ public:
     virtual uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
                                         const std::string& userName) = 0;
     virtual uint32_t WNetCancelConnection2(const std::string& name) = 0;
+    // True when `signature` (r||s, 64 bytes) is an ECDSA P-256 signature with SHA-256 over
+    // `message` for the public key `point` (04||X||Y, 65 bytes), checked with the system's
+    // own cryptography. False for a wrong signature and when the check cannot be made.
+    virtual bool VerifyP256Sha256(const std::string& point, const std::string& message,
+                                  const std::string& signature) = 0;
 };
 
 // The services in use. Tests install doubles with Install(); the Win32 build installs the

@@ -303,6 +303,9 @@ public:
     uint32_t WNetAddConnection2(const std::string& remoteName, const std::string& password,
                                 const std::string& userName) override;
     uint32_t WNetCancelConnection2(const std::string& name) override;
+    // A real check (OpenSSL), counted as "VerifyP256Sha256"; an injected failure says no.
+    bool VerifyP256Sha256(const std::string& point, const std::string& message,
+                          const std::string& signature) override;
 
     // ---- Network
     InetHandle InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,

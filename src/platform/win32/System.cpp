@@ -1,4 +1,5 @@
 // Process, environment, version resources, shell and network shares.
+#include "platform/win32/Crypto.h"
 #include "platform/win32/Defaults.h"
 #include "platform/win32/Win.h"
 
@@ -115,6 +116,10 @@ public:
     }
     uint32_t WNetCancelConnection2(const std::string& name) override {
         return ::WNetCancelConnection2A(name.c_str(), CONNECT_UPDATE_PROFILE, TRUE);
+    }
+    bool VerifyP256Sha256(const std::string& point, const std::string& message,
+                          const std::string& signature) override {
+        return VerifyP256Sha256Cng(point, message, signature);
     }
 };
 

@@ -50,14 +50,17 @@ def _need(var: str) -> str:
 
 class LauncherCase(unittest.TestCase):
     NAME = "Kassa"                # base name of the launcher and of the managed program
+    STARTER = "STARTER_EXE"       # the variable naming the launcher build under test
+    BASE_URL = BASE_URL           # and the update server that build was made for
+    server_tls = None             # an ssl.SSLContext: the update server speaks https
 
     @classmethod
     def setUpClass(cls):
-        cls.starter_exe = _need("STARTER_EXE")
+        cls.starter_exe = _need(cls.STARTER)
         cls.managed_exe = {"v1": _need("MANAGED_V1_EXE"), "v2": _need("MANAGED_V2_EXE")}
-        url = urllib.parse.urlsplit(BASE_URL)
+        url = urllib.parse.urlsplit(cls.BASE_URL)
         if url.hostname not in ("127.0.0.1", "localhost"):
-            raise unittest.SkipTest(f"update server {BASE_URL} is not on this machine")
+            raise unittest.SkipTest(f"update server {cls.BASE_URL} is not on this machine")
         cls.server_port = url.port or 80
         cls.server_path = url.path            # ends in "/"
         cls.wine = Wine.from_env()
@@ -67,7 +70,8 @@ class LauncherCase(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
         self.bin = os.path.join(self.work, "bin")
         os.makedirs(self.bin)
-        self.server = ScriptedHttpServer(os.path.join(self.work, "server"), port=self.server_port)
+        self.server = ScriptedHttpServer(os.path.join(self.work, "server"), port=self.server_port,
+                                         tls=self.server_tls)
         self._stayers = []
         self.addCleanup(self._cleanup)
         self.use_appdata(os.path.join(self.work, "AppData"))
@@ -76,7 +80,7 @@ class LauncherCase(unittest.TestCase):
         """Empties the application folder and the server, for the next row of a table."""
         self.server.stop()
         shutil.rmtree(self.server.root, ignore_errors=True)
-        self.server = ScriptedHttpServer(self.server.root, port=self.server_port)
+        self.server = ScriptedHttpServer(self.server.root, port=self.server_port, tls=self.server_tls)
         shutil.rmtree(self.app, ignore_errors=True)
 
     def _cleanup(self):

@@ -12,6 +12,7 @@ import errno
 import http.server
 import os
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -172,18 +173,29 @@ class _Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    tls: Optional[ssl.SSLContext] = None
+
     def handle_error(self, request, client_address):
         # Clients that reset or drop a connection are part of the tests, not failures.
         if not isinstance(sys.exc_info()[1], OSError):
             super().handle_error(request, client_address)
 
+    def finish_request(self, request, client_address):
+        if self.tls is None:
+            return super().finish_request(request, client_address)
+        # The handshake runs in the connection's own thread; a client that refuses the
+        # certificate ends it there (an SSLError, an OSError), and no request is recorded.
+        with self.tls.wrap_socket(request, server_side=True) as conn:
+            super().finish_request(conn, client_address)
+
 
 class ScriptedHttpServer:
-    """HTTP server on 127.0.0.1 serving `root`; use as a context manager or start()/stop()."""
+    """HTTP server on 127.0.0.1 serving `root`; use as a context manager or start()/stop().
+    With `tls` (a server-side ssl.SSLContext holding its certificate) it serves https."""
 
-    def __init__(self, root, port=0, host="127.0.0.1", lifetime=300.0):
+    def __init__(self, root, port=0, host="127.0.0.1", lifetime=300.0, tls: Optional[ssl.SSLContext] = None):
         self.root = os.path.abspath(root)
-        self.host, self.port, self.lifetime = host, port, lifetime
+        self.host, self.port, self.lifetime, self.tls = host, port, lifetime, tls
         self._faults: Dict[str, Fault] = {}
         self._requests: List[Request] = []
         self._lock = threading.Lock()
@@ -224,7 +236,7 @@ class ScriptedHttpServer:
 
     @property
     def url(self) -> str:
-        return f"http://{self.host}:{self.port}/"
+        return f"{'https' if self.tls else 'http'}://{self.host}:{self.port}/"
 
     # --- life
     def start(self):
@@ -240,6 +252,7 @@ class ScriptedHttpServer:
                     raise
                 time.sleep(0.2)
         self._httpd.owner = self
+        self._httpd.tls = self.tls
         self.port = self._httpd.server_address[1]
         serve = threading.Thread(target=self._httpd.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
         serve.start()

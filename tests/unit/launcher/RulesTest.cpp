@@ -18,6 +18,8 @@ TEST(StarterNames, DeriveEverythingFromTheLauncherFileName) {
     EXPECT_EQ(n.managed, "C:\\AD\\Brakven\\Applikationer\\a.b.exe");
     EXPECT_EQ(n.stampUrl, "http://h/u/managedfiles/a.b.txt");
     EXPECT_EQ(n.programUrl, "http://h/u/managedfiles/a.b.bin");
+    EXPECT_EQ(n.signature, "C:\\AD\\Brakven\\Applikationer\\a.b.sig");
+    EXPECT_EQ(n.signatureUrl, "http://h/u/managedfiles/a.b.sig");
 
     EXPECT_EQ(MakeStarterNames("C:\\x\\noext", "", "u/").baseName, "noext");
     EXPECT_EQ(MakeStarterNames("C:\\x\\k.exe", "", "u/").folder, "\\Brakven\\Applikationer\\");

@@ -1,0 +1,201 @@
+// publish: the vendor's command for signed updates.
+//
+//   publish keygen KEY.pem PUBLIC.pem
+//   publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp "YYYY-MM-DD hh:mm:ss"]
+//
+// The second form writes FOLDER/NAME.bin, FOLDER/NAME.sig and, last, FOLDER/NAME.txt, each
+// under a temporary name first, so a server that copies the folder at any moment never
+// offers a stamp before the program and signature that go with it.
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "signing/Signature.h"
+#include "tools/publish/Keys.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: publish keygen KEY.pem PUBLIC.pem\n"
+    "       publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
+    "\n"
+    "keygen writes a new ECDSA P-256 key pair: KEY.pem (private, readable by you only; keep it\n"
+    "off the update server) and PUBLIC.pem (build the launcher with -DUPDATE_PUBLIC_KEY=PUBLIC.pem).\n"
+    "The second form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
+    "FOLDER/NAME.sig (the signature over NAME.txt and NAME.bin) and last FOLDER/NAME.txt, whose\n"
+    "stamp is --stamp or the current UTC time and must be greater than the one it replaces.\n";
+
+struct Failure {
+    std::string text;
+};
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes.clear();
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+bool Exists(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f) std::fclose(f);
+    return f != nullptr;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return (std::fclose(f) == 0) && written;
+}
+
+// Writes `bytes` to `path` through `path`.tmp, so `path` is either the old file or the
+// whole new one.
+void PutFile(const std::string& path, const std::string& bytes, bool ownerOnly = false) {
+    const std::string temp = path + ".tmp";
+    std::string error;
+    const bool written = ownerOnly ? publish::WriteOwnerOnly(temp, bytes, error) : WriteFile(temp, bytes);
+    if (!written || !publish::PutInPlace(temp, path, error)) {
+        std::remove(temp.c_str());
+        throw Failure{"cannot write " + path + (error.empty() ? "" : " (" + error + ")")};
+    }
+}
+
+// A Windows executable: the MZ header, and the PE signature where it points.
+bool IsWindowsExecutable(const std::string& bytes) {
+    if (bytes.size() < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+    uint32_t pe = 0;
+    for (int i = 3; i >= 0; --i) pe = (pe << 8) | static_cast<unsigned char>(bytes[0x3C + i]);
+    return pe >= 0x40 && pe <= bytes.size() - 4 && bytes.compare(pe, 4, std::string("PE\0\0", 4)) == 0;
+}
+
+// "YYYY-MM-DD hh:mm:ss" with fields in their ranges: the launcher compares stamps as text,
+// so only this one form orders the same way as time.
+bool IsStamp(const std::string& s) {
+    const char* form = "dddd-dd-dd dd:dd:dd";
+    if (s.size() != 19) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (form[i] == 'd' ? (s[i] < '0' || s[i] > '9') : s[i] != form[i]) return false;
+    }
+    auto field = [&](size_t at) { return (s[at] - '0') * 10 + (s[at + 1] - '0'); };
+    const int month = field(5), day = field(8);
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31 && field(11) < 24 && field(14) < 60 &&
+           field(17) < 60;
+}
+
+std::string CurrentUtcStamp() {
+    const std::time_t now = std::time(nullptr);
+    const std::tm* utc = std::gmtime(&now);
+    char text[32] = {};
+    if (!utc || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", utc) != 19)
+        throw Failure{"cannot read the clock"};
+    return text;
+}
+
+// The first line of a stamp file, as the launcher reads it.
+std::string FirstLine(const std::string& bytes) {
+    return bytes.substr(0, bytes.find_first_of(std::string("\r\n\0", 3)));
+}
+
+// A file name without folder parts, so NAME cannot write outside FOLDER.
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\:*?\"<>|") == std::string::npos;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& file) {
+    if (folder.empty()) return file;
+    const char last = folder.back();
+    return (last == '/' || last == '\\') ? folder + file : folder + "/" + file;
+}
+
+int KeyGen(const std::string& keyPath, const std::string& publicPath) {
+    // An existing private key is the vendor's identity: never overwrite one.
+    for (const auto& p : {keyPath, publicPath})
+        if (Exists(p)) throw Failure{p + " exists already; not overwritten"};
+    std::string privatePem, publicPem, error;
+    if (!publish::GenerateKeyPair(privatePem, publicPem, error)) throw Failure{error};
+    PutFile(keyPath, privatePem, true);
+    PutFile(publicPath, publicPem);
+    std::printf("wrote %s (private, owner only) and %s\n", keyPath.c_str(), publicPath.c_str());
+    return 0;
+}
+
+int Publish(const std::string& name, const std::string& programPath, const std::string& folder,
+            const std::string& keyPath, std::string stamp) {
+    if (!IsPlainName(name)) throw Failure{"NAME must be a plain file name: " + name};
+    std::string program, keyPem, d, point;
+    if (!ReadFile(programPath, program)) throw Failure{"cannot read " + programPath};
+    if (!IsWindowsExecutable(program))
+        throw Failure{programPath + " is not a Windows executable (no MZ and PE header)"};
+    if (!ReadFile(keyPath, keyPem)) throw Failure{"cannot read " + keyPath};
+    if (!signing::P256PrivateKeyFromPem(keyPem, d, point))
+        throw Failure{keyPath + " is not an unencrypted ECDSA P-256 private key (PEM)"};
+
+    if (stamp.empty()) stamp = CurrentUtcStamp();
+    if (!IsStamp(stamp)) throw Failure{"the stamp must have the form YYYY-MM-DD hh:mm:ss: " + stamp};
+    const std::string txtPath = JoinPath(folder, name + ".txt");
+    std::string previous;
+    if (ReadFile(txtPath, previous) && !(stamp > FirstLine(previous)))
+        throw Failure{"the stamp " + stamp + " is not greater than " + FirstLine(previous) + " in " +
+                      txtPath + "; clients would not update"};
+
+    const std::string txt = stamp + "\r\n";
+    std::string der, rs, error;
+    if (!publish::Sign(keyPem, txt + program, der, error)) throw Failure{error};
+    if (!signing::P256SignatureFromDer(der, rs)) throw Failure{"the signature came out malformed"};
+
+    PutFile(JoinPath(folder, name + ".bin"), program);
+    PutFile(JoinPath(folder, name + ".sig"), der);
+    PutFile(txtPath, txt);
+    std::printf("published %s as %s.bin, %s.sig and %s.txt in %s, stamp %s\n", programPath.c_str(),
+                name.c_str(), name.c_str(), name.c_str(), folder.c_str(), stamp.c_str());
+    return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+    if (args.size() == 3 && args[0] == "keygen") return KeyGen(args[1], args[2]);
+    if (args.size() < 3) throw Failure{""};
+    std::string key, stamp;
+    bool stampGiven = false;
+    for (size_t i = 3; i < args.size(); i += 2) {
+        if (i + 1 >= args.size()) throw Failure{""};
+        if (args[i] == "--key" && key.empty()) {
+            key = args[i + 1];
+        } else if (args[i] == "--stamp" && !stampGiven) {
+            stamp = args[i + 1];
+            stampGiven = true;
+            if (stamp.empty()) throw Failure{"the stamp must not be empty"};
+        } else {
+            throw Failure{""};
+        }
+    }
+    if (key.empty()) throw Failure{""};
+    return Publish(args[0], args[1], args[2], key, stamp);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    try {
+        return Run(args);
+    } catch (const Failure& f) {
+        if (f.text.empty()) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        std::fprintf(stderr, "publish: %s\n", f.text.c_str());
+        return 1;
+    }
+}
