@@ -3,6 +3,7 @@
 // that a kept connection gets back, the checks on names a server sends, and the single-file
 // transfers that the multi-file jobs run once per file.
 #include <string>
+#include <utility>
 
 #include "platform/NetTypes.h"
 #include "webcopy/Run.h"

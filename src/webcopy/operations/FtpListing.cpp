@@ -2,7 +2,6 @@
 // FileDetails.
 #include <memory>
 
-#include "framework/Application.h"
 #include "platform/Platform.h"
 #include "webcopy/Operations.h"
 #include "webcopy/WebCopyHelpers.h"

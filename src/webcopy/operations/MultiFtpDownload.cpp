@@ -2,7 +2,6 @@
 // which stays cached for a later job to the same server and account.
 #include <vector>
 
-#include "framework/Application.h"
 #include "platform/Platform.h"
 #include "webcopy/Operations.h"
 #include "webcopy/WebCopyHelpers.h"
