@@ -120,22 +120,26 @@ TEST_F(Ftp, KeptConnectionGetsItsFolderBackOnEveryExit) {
     }
 }
 
-TEST_F(Ftp, UploadCreatesTheFolderPartByPartAndDeletionActsThere) {
+// The deletion enters its folder even when an earlier upload went there and a connection of
+// the same account is kept: that connection is back in its login folder by then.
+TEST_F(Ftp, DeletionActsInItsFolderWhateverAnEarlierUploadLeft) {
     fake.WriteFile("C:\\src\\x.txt", "new");
+    fake.FtpMakeDirectory(kHost, "/home/in/2024");
     fake.FtpWriteFile(kHost, "/home/x.txt", "keep me");
-    Add(wpFtpUpload, "C:\\src\\x.txt", "in\\2024/");
-    Add(wpFtpUpload, "C:\\src\\x.txt", "in\\2024/", "y.txt");
-    Add(wpFtpDelete, "whatever/x.txt", "in/2024");
-    Add(wpFtpDelete, "", "in/2024", "gone.txt");
+    Add(wpFtpUpload, "C:\\src\\x.txt", "in/2024/");  // kept for the download
+    Add(wpFtp, "in/2024/x.txt", "C:\\dl", "back.txt");
+    Add(wpMultiFtp, "*.none");                         // keeps a connection in the login folder
+    Add(wpFtpDelete, "whatever/x.txt", "in/2024/");
+    Add(wpFtpDelete, "", "in/2024/", "gone.txt");
     Add(wpFtpDelete, "", "no/such", "x.txt");
     wc->Execute();
-    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/in/2024/y.txt"), "new");
+    EXPECT_EQ(fake.ReadFile("C:\\dl\\back.txt"), "new");
     EXPECT_FALSE(fake.FtpExists(kHost, "/home/in/2024/x.txt"));
     EXPECT_EQ(fake.FtpReadFile(kHost, "/home/x.txt"), "keep me");
-    EXPECT_EQ(JobEvents(), (Events{"Removed 2", "RemoveFailed 3"}));
-    EXPECT_EQ((std::vector<bool>{wc->Items[0].Done, wc->Items[1].Done, wc->Items[2].Done,
-                                 wc->Items[3].Done, wc->Items[4].Done}),
-              (std::vector<bool>{true, true, true, true, false}));
+    EXPECT_EQ(JobEvents(), (Events{"Removed 3", "RemoveFailed 4"}));
+    std::vector<bool> done;
+    for (int i = 0; i < wc->Items.Count(); ++i) done.push_back(wc->Items[i].Done);
+    EXPECT_EQ(done, (std::vector<bool>{true, true, true, true, true, false}));
 }
 
 TEST_F(Ftp, DateRules) {
