@@ -22,5 +22,11 @@ const OperationEntry* FindOperation(TWebCopyProtocol protocol);
 
 // The operations (operations/*.cpp).
 bool HttpDownload(Run& run, Job& job);
+bool FtpDownload(Run& run, Job& job);
+bool FtpUpload(Run& run, Job& job);
+bool MultiFtpDownload(Run& run, Job& job);
+bool MultiFtpUpload(Run& run, Job& job);
+bool FtpListing(Run& run, Job& job);
+bool FtpRemove(Run& run, Job& job);
 
 }  // namespace webcopy
