@@ -12,7 +12,7 @@ install(FILES src/framework/Application.h src/framework/Component.h src/framewor
               src/framework/Exceptions.h src/framework/Forms.h src/framework/Strings.h
               src/framework/Thread.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/framework)
-install(FILES src/platform/Platform.h src/platform/NetTypes.h
+install(FILES src/platform/Platform.h src/platform/NetTypes.h src/platform/Owned.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/platform)
 install(FILES src/webcopy/WebCopy.h src/webcopy/WebCopyErrors.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/webcopy)

@@ -1,6 +1,7 @@
 // Baseline for scripts/bench: a bare WinInet download loop with a given block size that
 // writes what it reads to a file, as a downloader must. Prints "<seconds> <bytes>" for the
-// time from opening the session to closing the file.
+// time from opening the session to closing the file. An ftp://HOST:PORT/PATH URL is fetched
+// anonymously in passive mode.
 //   bench_wininet URL BLOCKSIZE OUTFILE
 #include <windows.h>
 #include <wininet.h>
@@ -21,9 +22,21 @@ int main(int argc, char** argv) {
     QueryPerformanceCounter(&start);
 
     HINTERNET session = InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    HINTERNET request = session ? InternetOpenUrlA(session, argv[1], nullptr, 0,
-                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                                : nullptr;
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+    unsigned port = 21;
+    char host[256] = "", path[1024] = "";
+    if (!session) {
+    } else if (std::sscanf(argv[1], "ftp://%255[^:/]:%u/%1023s", host, &port, path) == 3) {
+        // FTP, anonymous and passive, as a client behind a firewall works.
+        connection = InternetConnectA(session, host, static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                      INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+        request = connection ? FtpOpenFileA(connection, path, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 0)
+                             : nullptr;
+    } else {
+        request = InternetOpenUrlA(session, argv[1], nullptr, 0,
+                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    }
     HANDLE file = CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!request || file == INVALID_HANDLE_VALUE) {
@@ -39,6 +52,7 @@ int main(int argc, char** argv) {
     }
     CloseHandle(file);
     InternetCloseHandle(request);
+    if (connection) InternetCloseHandle(connection);
     InternetCloseHandle(session);
     QueryPerformanceCounter(&end);
     std::printf("%.6f %llu\n",

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Owned.h"
+
 namespace platform {
 
 struct FileTime {
@@ -27,42 +29,9 @@ struct FindData {  // WIN32_FIND_DATAA, the fields that matter
 using HINTERNET = void*;
 
 class Network;
-
-// An open WinInet handle, owned: closed through the service that made it when it goes out
-// of scope or is reset. Move-only. WinInet closes children with their parent, so an owner
-// must let a child go before its parent (declare the parent first).
-class InetHandle {
-public:
-    InetHandle() = default;
-    InetHandle(std::nullptr_t) {}  // a failed call's result
-    InetHandle(Network* net, HINTERNET h) : net_(h ? net : nullptr), h_(h) {}
-    InetHandle(InetHandle&& other) noexcept : net_(other.net_), h_(other.h_) {
-        other.net_ = nullptr;
-        other.h_ = nullptr;
-    }
-    InetHandle& operator=(InetHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            net_ = other.net_;
-            h_ = other.h_;
-            other.net_ = nullptr;
-            other.h_ = nullptr;
-        }
-        return *this;
-    }
-    InetHandle(const InetHandle&) = delete;
-    InetHandle& operator=(const InetHandle&) = delete;
-    ~InetHandle() { reset(); }
-
-    HINTERNET get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-    // Closes now; the result of the close (false when it failed or nothing was open).
-    bool reset();
-
-private:
-    Network* net_ = nullptr;
-    HINTERNET h_ = nullptr;
-};
+// An open WinInet handle. WinInet closes children with their parent, so an owner must let a
+// child go before its parent (declare the parent first).
+using InetHandle = Owned<Network>;
 
 inline constexpr uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0;
 inline constexpr uint32_t INTERNET_OPEN_TYPE_PROXY = 3;
@@ -138,12 +107,6 @@ protected:
     InetHandle OwnHandle(HINTERNET h) { return InetHandle(this, h); }
 };
 
-inline bool InetHandle::reset() {
-    if (!h_) return false;
-    const bool ok = net_->InternetCloseHandle(h_);
-    net_ = nullptr;
-    h_ = nullptr;
-    return ok;
-}
+inline bool CloseOwned(Network& net, HINTERNET h) { return net.InternetCloseHandle(h); }
 
 }  // namespace platform

@@ -66,30 +66,7 @@ enum class RegRoot { CurrentUser, LocalMachine };
 inline constexpr uint32_t REG_SZ_ = 1, REG_EXPAND_SZ_ = 2, REG_BINARY_ = 3, REG_DWORD_ = 4;
 
 class Registry;
-
-// An open registry key, owned: closed when it goes out of scope. Move-only.
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(std::nullptr_t) {}  // a failed open
-    RegKey(Registry* reg, void* key) : reg_(key ? reg : nullptr), key_(key) {}
-    RegKey(RegKey&& other) noexcept : reg_(other.reg_), key_(other.key_) {
-        other.reg_ = nullptr;
-        other.key_ = nullptr;
-    }
-    RegKey& operator=(RegKey&& other) noexcept;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey() { reset(); }
-
-    void* get() const { return key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-    void reset();
-
-private:
-    Registry* reg_ = nullptr;
-    void* key_ = nullptr;
-};
+using RegKey = Owned<Registry>;  // an open registry key
 
 class Registry {
 public:
@@ -107,21 +84,9 @@ protected:
     RegKey OwnKey(void* key) { return RegKey(this, key); }
 };
 
-inline RegKey& RegKey::operator=(RegKey&& other) noexcept {
-    if (this != &other) {
-        reset();
-        reg_ = other.reg_;
-        key_ = other.key_;
-        other.reg_ = nullptr;
-        other.key_ = nullptr;
-    }
-    return *this;
-}
-
-inline void RegKey::reset() {
-    if (key_) reg_->CloseKey(key_);
-    reg_ = nullptr;
-    key_ = nullptr;
+inline bool CloseOwned(Registry& reg, void* key) {
+    reg.CloseKey(key);
+    return true;
 }
 
 class System {

@@ -12,6 +12,7 @@
 #include "framework/Exceptions.h"
 #include "platform/win32/SystemLibraries.h"
 #include "webcopy/WebCopy.h"
+#include "webcopy/WebCopyHelpers.h"
 
 // Only the process clock is needed; without GDI and USER nothing clashes with the framework.
 #define WIN32_LEAN_AND_MEAN
@@ -32,7 +33,14 @@ const char kUsage[] =
     "  --copy PATH             local or share copy    --ftp PATH          FTP download\n"
     "  --ftp-upload FILE       FTP upload             --ftp-delete NAME   FTP deletion\n"
     "  --multi-ftp MASK        FTP multi download     --multi-ftp-upload MASK\n"
-    "  --ftp-list MASK         FTP listing\n"
+    "  --ftp-list MASK         FTP listing: one line \"Entry JOB NAME SIZE YYYY-MM-DD HH:MM:SS\"\n"
+    "                          per entry after the run\n"
+    "FTP jobs need --host; --port (21), --user and --password (anonymous unless both are\n"
+    "given) and the component's --passive apply. Remote paths are relative to the login folder:\n"
+    "  --ftp DIR/FILE --to LOCALDIR [--name FILE]\n"
+    "  --ftp-upload LOCALFILE --to REMOTEDIR [--name FILE]  (REMOTEDIR made part by part)\n"
+    "  --multi-ftp DIR/MASK --to LOCALDIR      --multi-ftp-upload LOCALDIR\\MASK --to REMOTEDIR\n"
+    "  --ftp-list DIR/MASK                     --ftp-delete FILE --to REMOTEDIR [--name FILE]\n"
     "Job options:\n"
     "  --to DIR  --name FILE  --newer-than 'YYYY-MM-DD[ HH:MM:SS]'  --auth never|always|auto\n"
     "  --user U  --password P (HTTP credentials; FTP or share account for the other kinds)\n"
@@ -100,7 +108,9 @@ struct Options {
     std::exit(2);
 }
 
+// The kinds whose --user and --password are an account rather than HTTP credentials.
 bool IsFtpKind(TWebCopyProtocol p) { return p != wpHttp && p != wpHttpUpload; }
+bool NeedsHost(TWebCopyProtocol p) { return p != wpHttp && p != wpHttpUpload && p != wpFile; }
 
 // Fills the component and the options from argv; exits with a usage error when they do not
 // make sense.
@@ -224,6 +234,9 @@ void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
         }
     }
     if (wc.Items.Count() == 0) Usage("no job given");
+    for (int i = 0; i < wc.Items.Count(); ++i)
+        if (NeedsHost(wc.Items[i].Protocol) && wc.Items[i].FTPHost.empty())
+            Usage("the FTP job " + IntToStr(i) + " needs --host");
 }
 
 struct ProgressSummary {
@@ -308,6 +321,27 @@ double CpuSeconds() {
     return Seconds(kernel) + Seconds(user);
 }
 
+// One line per entry of every listing job: name, size and date as the server listed them.
+void PrintListings(TWebCopy& wc) {
+    for (int i = 0; i < wc.Items.Count(); ++i) {
+        const TWebCopyItem& item = wc.Items[i];
+        if (item.Protocol != wpFtpList || !item.FileDetails) continue;
+        for (int e = 0; e < item.FileDetails->Count(); ++e) {
+            const TFileDetailItem& entry = (*item.FileDetails)[e];
+            const unsigned long long size =
+                (static_cast<unsigned long long>(entry.SizeHigh) << 32) | entry.SizeLow;
+            std::string date = "-";
+            try {
+                date = DateText(FileTimeToDateTime(entry.FileTime));
+            } catch (const Exception&) {
+                // a time stamp outside the calendar is shown as unknown
+            }
+            Line("Entry " + IntToStr(i) + " " + entry.FileName + " " + Format("%llu", size) + " " +
+                 date);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -338,6 +372,8 @@ int main(int argc, char** argv) {
                 Line(Format("JobTimes %d wall %.3f", static_cast<int>(i),
                             clock.done[i] - clock.start[i]));
     }
+
+    PrintListings(*wc);
 
     bool allDone = true;
     for (int i = 0; i < wc->Items.Count(); ++i) {

@@ -44,8 +44,8 @@ bool IsSingleFtp(TWebCopyProtocol p) {
     return entry && entry->singleFtp;
 }
 
-std::string FtpKey(const TWebCopyItem& item) {
-    return item.FTPHost + item.FTPUserID + item.FTPPassword;
+FtpKey KeyOf(const TWebCopyItem& item) {
+    return FtpKey{item.FTPHost, item.FTPPort, item.FTPUserID, item.FTPPassword};
 }
 
 void SetJobCaption(Run& run, CaptionWord word) {
@@ -81,7 +81,7 @@ void OpenSession(Run& run) {
 // pick up a connection of a closed session.
 void CloseSession(Run& run) {
     run.CachedFtpConnection.reset();
-    run.CachedFtpKey.clear();
+    run.CachedFtpKey.reset();
     run.Session.reset();
 }
 
@@ -118,7 +118,7 @@ void RunJobs(Run& run) {
 bool KeepConnectionFor(TWebCopyItems& items, int i) {
     if (!IsSingleFtp(items[i].Protocol) || i + 1 >= items.Count()) return false;
     const TWebCopyItem& next = items[i + 1];
-    return IsSingleFtp(next.Protocol) && FtpKey(items[i]) == FtpKey(next);
+    return IsSingleFtp(next.Protocol) && KeyOf(items[i]) == KeyOf(next);
 }
 
 void RunItems(TWebCopy& wc) {

@@ -15,14 +15,14 @@ bool NotBuilt(Run& run, Job& job) {
 
 constexpr OperationEntry kOperations[] = {
     {wpHttp, "wpHttp", HttpDownload, CaptionWord::Download, true, false},
-    {wpFtp, "wpFtp", NotBuilt, CaptionWord::Download, true, true},
+    {wpFtp, "wpFtp", FtpDownload, CaptionWord::Download, true, true},
     {wpFile, "wpFile", FileCopy, CaptionWord::Copy, false, false},
-    {wpFtpUpload, "wpFtpUpload", NotBuilt, CaptionWord::Upload, true, true},
+    {wpFtpUpload, "wpFtpUpload", FtpUpload, CaptionWord::Upload, true, true},
     {wpHttpUpload, "wpHttpUpload", HttpUpload, CaptionWord::Upload, true, false},
-    {wpMultiFtp, "wpMultiFtp", NotBuilt, CaptionWord::Keep, true, false},
-    {wpMultiFtpUpload, "wpMultiFtpUpload", NotBuilt, CaptionWord::Keep, true, false},
-    {wpFtpDelete, "wpFtpDelete", NotBuilt, CaptionWord::Keep, true, false},
-    {wpFtpList, "wpFtpList", NotBuilt, CaptionWord::Keep, true, false},
+    {wpMultiFtp, "wpMultiFtp", MultiFtpDownload, CaptionWord::Keep, true, false},
+    {wpMultiFtpUpload, "wpMultiFtpUpload", MultiFtpUpload, CaptionWord::Keep, true, false},
+    {wpFtpDelete, "wpFtpDelete", FtpRemove, CaptionWord::Keep, true, false},
+    {wpFtpList, "wpFtpList", FtpListing, CaptionWord::Keep, true, false},
 };
 
 }  // namespace

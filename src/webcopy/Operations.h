@@ -24,5 +24,11 @@ const OperationEntry* FindOperation(TWebCopyProtocol protocol);
 bool HttpDownload(Run& run, Job& job);
 bool HttpUpload(Run& run, Job& job);
 bool FileCopy(Run& run, Job& job);
+bool FtpDownload(Run& run, Job& job);
+bool FtpUpload(Run& run, Job& job);
+bool MultiFtpDownload(Run& run, Job& job);
+bool MultiFtpUpload(Run& run, Job& job);
+bool FtpListing(Run& run, Job& job);
+bool FtpRemove(Run& run, Job& job);
 
 }  // namespace webcopy

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/DateTime.h"
@@ -40,6 +41,19 @@ struct Job {
     std::unique_ptr<TFileDetailItems> FileDetails;
 };
 
+// The server and account an FTP connection was made for: a kept connection serves only a job
+// with the same four values.
+struct FtpKey {
+    std::string host;
+    int32_t port = 0;
+    std::string user, password;
+    bool operator==(const FtpKey& other) const {
+        return host == other.host && port == other.port && user == other.user &&
+               password == other.password;
+    }
+    bool operator!=(const FtpKey& other) const { return !(*this == other); }
+};
+
 class Run {
 public:
     Run(TWebCopy& owner, ProgressView& view);
@@ -53,7 +67,7 @@ public:
     // kept connection must go first.
     platform::InetHandle Session;
     platform::InetHandle CachedFtpConnection;
-    std::string CachedFtpKey;
+    std::optional<FtpKey> CachedFtpKey;  // set exactly while CachedFtpConnection is open
     std::string LastRemoteDir;
 
     int32_t CurrentFileNumber = 0;  // 1-based among the active jobs

@@ -10,10 +10,11 @@ enum TWebCopyErrorCode {
     ecOpenSource,          // file copy, FTP upload
     ecZeroLength,          // file copy
     ecCreateTarget,        // file copy, FTP download, HTTP download
-    ecReadSource,          // file copy
-    ecWriteTarget,         // file copy
+    ecReadSource,          // file copy, FTP download and upload
+    ecWriteTarget,         // file copy, FTP download and upload
     ecConnect,             // FTP operations, HTTP upload
-    ecNotAvailable         // a protocol this version of the component cannot run
+    ecNotAvailable,        // a protocol this version of the component cannot run
+    ecRefusedName          // FTP listing, multi-file download: an entry named like a path
 };
 
 // Operand: source path.
@@ -32,6 +33,8 @@ inline constexpr const char* TextConnectFtp = "Cannot connect to FTP server ";
 inline constexpr const char* TextConnectServer = "Cannot connect to server ";
 // Operand: the protocol's name ("wpFtp").
 inline constexpr const char* TextNotAvailable = "Transfer kind not available in this version: ";
+// Operand: the name as the server listed it.
+inline constexpr const char* TextRefusedName = "Refused file name from server ";
 // Operand: the HTTP status in decimal; the code reported is that status.
 inline constexpr const char* TextHttpError = "Returned http error code ";
 

@@ -142,7 +142,8 @@ class LauncherCancelTest(LauncherCase):
         self.publish(NEW, "v2")
         size = os.path.getsize(self.managed_exe["v2"])
         self.server.script(self.url_path("Kassa.bin"), trickle=(size // 30 + 1, 0.15, 20))
-        new_program = self.wine.windows_path(self.path(".bin"))
+        # The body arrives under a temporary name beside N.bin.
+        new_program = self.wine.windows_path(self.path(".bin.part"))
         driver = DialogDriver(self.wine, [
             "--wait-caption", "Downloading ...", "--having", "File : Kassa.bin", "--wait-progress", "5",
             "--wait-text", "Elapsed time : ", "--dump", "--file-exists", new_program, "--click", "Cancel",

@@ -127,7 +127,7 @@ public:
 
     bool ReplaceFile(const std::string& from, const std::string& to) override {
         return ::MoveFileExA(from.c_str(), to.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+                             MOVEFILE_REPLACE_EXISTING) != FALSE;
     }
     bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
         return ::CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != FALSE;

@@ -95,13 +95,15 @@ TEST(KeepConnection, NextItemDecides) {
         bool keep;
     } cases[] = {
         {"same account", {wpFtp, "h", "u", "p", 21, true}, {wpFtp, "h", "u", "p", 21, true}, true},
-        {"upload then download", {wpFtpUpload, "h", "u", "p", 21, true}, {wpFtp, "h", "u", "p", 2121, true}, true},
+        {"upload then download", {wpFtpUpload, "h", "u", "p", 21, true}, {wpFtp, "h", "u", "p", 21, true}, true},
+        {"other port", {wpFtp, "h", "u", "p", 21, true}, {wpFtp, "h", "u", "p", 2121, true}, false},
         {"next inactive", {wpFtp, "h", "u", "p", 21, true}, {wpFtp, "h", "u", "p", 21, false}, true},
         {"other password", {wpFtp, "h", "u", "p", 21, true}, {wpFtp, "h", "u", "P", 21, true}, false},
         {"multi-file next", {wpFtp, "h", "u", "p", 21, true}, {wpMultiFtp, "h", "u", "p", 21, true}, false},
         {"not ftp", {wpHttp, "h", "u", "p", 21, true}, {wpFtp, "h", "u", "p", 21, true}, false},
-        // Only the joined text counts: "hu" + "p" equals "h" + "up".
-        {"joined text", {wpFtp, "hu", "", "p", 21, true}, {wpFtp, "h", "up", "", 21, true}, true},
+        // Each value counts on its own: "hu" + "p" is not "h" + "up".
+        {"joined text", {wpFtp, "hu", "", "p", 21, true}, {wpFtp, "h", "up", "", 21, true}, false},
+        {"user and password swapped", {wpFtp, "h", "a", "b", 21, true}, {wpFtp, "h", "b", "a", 21, true}, false},
     };
     for (const auto& c : cases) {
         TWebCopy wc(nullptr);

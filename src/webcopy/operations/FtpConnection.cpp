@@ -1,0 +1,129 @@
+// The FTP connection of one routine, the cache that keeps it for the next job, and the
+// working folder a kept connection gets back.
+#include "webcopy/operations/FtpConnection.h"
+
+#include "framework/Application.h"
+#include "platform/Platform.h"
+#include "webcopy/WebCopyErrors.h"
+#include "webcopy/WebCopyHelpers.h"
+
+namespace webcopy {
+
+FtpFileTask TaskOfJob(const Job& job) {
+    FtpFileTask task;
+    task.index = job.Index;
+    task.url = job.URL;
+    task.targetDir = job.TargetDir;
+    task.targetName = job.TargetFilename;
+    task.copyNewerOnly = job.CopyNewerOnly;
+    task.fileDate = job.FileDate;
+    task.keep = job.KeepConnection;
+    return task;
+}
+
+FtpKey KeyOfJob(const Job& job) {
+    return FtpKey{job.FTPHost, job.FTPPort, job.FTPUserID, job.FTPPassword};
+}
+
+bool FtpLink::Open(Cache cache, void (*beforeNew)(Run&)) {
+    Application->ProcessMessages();
+    if (cache == Cache::LookUp && run_.CachedFtpKey && *run_.CachedFtpKey == key_ &&
+        run_.CachedFtpConnection) {
+        // Whether kept or not, this routine now answers for the cached connection.
+        open_ = true;
+        if (!keep_) own_ = std::move(run_.CachedFtpConnection), run_.CachedFtpKey.reset();
+        Application->ProcessMessages();
+        return true;
+    }
+    if (beforeNew) beforeNew(run_);
+    const bool login = !key_.user.empty() && !key_.password.empty();
+    platform::InetHandle connection = platform::Net().InternetConnect(
+        run_.Session.get(), key_.host, static_cast<uint16_t>(key_.port),
+        login ? key_.user.c_str() : nullptr, login ? key_.password.c_str() : nullptr,
+        platform::INTERNET_SERVICE_FTP, run_.wc.FTPPassive ? platform::INTERNET_FLAG_PASSIVE : 0, 0);
+    if (!connection) {
+        const std::string host = key_.host;
+        run_.ReportError(ecConnect, [&host] { return TextConnectFtp + host; });
+        return false;
+    }
+    open_ = true;
+    if (keep_) {
+        run_.CachedFtpConnection = std::move(connection);  // closes what the cache held
+        run_.CachedFtpKey = key_;
+    } else {
+        own_ = std::move(connection);
+    }
+    Application->ProcessMessages();
+    return true;
+}
+
+platform::HINTERNET FtpLink::get() const {
+    if (!open_) return nullptr;
+    return keep_ ? run_.CachedFtpConnection.get() : own_.get();
+}
+
+void FtpLink::SaveDirectory() {
+    if (saved_) return;
+    saved_ = true;
+    if (!platform::Net().FtpGetCurrentDirectory(get(), savedDir_)) savedDir_.clear();
+}
+
+bool FtpLink::ChangeDirectory(const std::string& dir) {
+    SaveDirectory();
+    return platform::Net().FtpSetCurrentDirectory(get(), dir);
+}
+
+bool FtpLink::EnterCreating(const std::string& dir) {
+    if (dir.empty()) return true;
+    if (ChangeDirectory(dir)) return true;
+    platform::Network& net = platform::Net();
+    run_.LastRemoteDir.clear();
+    std::string rest = BackslashesToSlashes(dir);
+    // Each part is taken from where the last one led: a leading "/" does not go to the root.
+    while (!rest.empty()) {
+        const size_t slash = rest.find('/');
+        const std::string part = rest.substr(0, slash);
+        rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        if (part.empty()) continue;
+        if (net.FtpSetCurrentDirectory(get(), part)) continue;
+        if (!net.FtpCreateDirectory(get(), part) || !net.FtpSetCurrentDirectory(get(), part))
+            return false;
+    }
+    return true;
+}
+
+FtpLink::~FtpLink() {
+    if (!open_) return;
+    if (keep_) {
+        // Every job on a kept connection starts where the first one did.
+        // A connection that cannot go back is no use to the next job: it connects afresh.
+        if (saved_ && run_.CachedFtpKey && *run_.CachedFtpKey == key_ && run_.CachedFtpConnection &&
+            !platform::Net().FtpSetCurrentDirectory(run_.CachedFtpConnection.get(),
+                                                    savedDir_.empty() ? "/" : savedDir_)) {
+            run_.CachedFtpConnection.reset();
+            run_.CachedFtpKey.reset();
+        }
+        return;
+    }
+    own_.reset();
+    run_.CachedFtpConnection.reset();
+    run_.CachedFtpKey.reset();
+}
+
+void ForgetLastRemoteDir(Run& run) { run.LastRemoteDir.clear(); }
+
+std::string FtpDirectoryPart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("\\/:") == std::string::npos;
+}
+
+void ReportRefusedName(Run& run, const std::string& name) {
+    run.ReportError(ecRefusedName, [&name] { return TextRefusedName + name; });
+}
+
+}  // namespace webcopy

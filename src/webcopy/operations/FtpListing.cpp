@@ -1,0 +1,49 @@
+// FTP listing: the entries of a remote folder that match a mask, as the job's FileList and
+// FileDetails.
+#include <memory>
+
+#include "platform/Platform.h"
+#include "webcopy/Operations.h"
+#include "webcopy/WebCopyHelpers.h"
+#include "webcopy/operations/FtpConnection.h"
+
+namespace webcopy {
+
+bool FtpListing(Run& run, Job& job) {
+    TWebCopy& wc = run.wc;
+    job.NoNewerFile = false;
+    run.SetFileLine(FileNameFromPath(job.URL), wc.DlgFromServerLabel, job.FTPHost, wc.ShowServer);
+
+    FtpLink link(run, KeyOfJob(job), false);
+    if (!link.Open(FtpLink::Cache::Ignore)) return false;
+    const std::string url = BackslashesToSlashes(job.URL);
+    const std::string dir = FtpDirectoryPart(url);
+    if (!dir.empty()) link.ChangeDirectory(dir);  // a wrong folder lists the login folder
+
+    platform::FindData found;
+    platform::InetHandle search =
+        platform::Net().FtpFindFirstFile(link.get(), FileNameFromPath(url), found, 0, 0);
+    // Even an empty listing replaces the last one.
+    job.FileList = std::make_unique<TStringList>();
+    job.FileDetails = std::make_unique<TFileDetailItems>();
+    if (!search) return true;
+    int number = 0;
+    do {
+        // The list is for naming files: a name that is a path is not one.
+        if (!IsPlainName(found.cFileName)) {
+            ReportRefusedName(run, found.cFileName);
+            continue;
+        }
+        job.FileList->Add(found.cFileName);
+        TFileDetailItem* item = job.FileDetails->Add();
+        item->Attributes = found.dwFileAttributes;
+        item->FileName = found.cFileName;
+        item->SizeLow = found.nFileSizeLow;
+        item->SizeHigh = found.nFileSizeHigh;
+        item->FileTime = found.ftCreationTime;
+        run.view.SetLine(Line::File, IntToStr(++number) + " " + found.cFileName);
+    } while (platform::Net().InternetFindNextFile(search.get(), found));
+    return true;
+}
+
+}  // namespace webcopy

@@ -1,0 +1,297 @@
+// The FTP operations through Execute against the fake FTP servers: the kept connection and
+// its key, working folders, date rules, listings, names from the server, and failures.
+#include <gtest/gtest.h>
+
+#include "framework/headless/Headless.h"
+#include "run_fixture.h"
+
+namespace {
+
+using platform::fake::MakeFileTime;
+using Events = std::vector<std::string>;
+
+const char kHost[] = "ftp.example";
+const TDateTime kServerDate = EncodeDate(2024, 1, 2) + EncodeTime(3, 4, 5, 0);  // the fake's default
+
+class Ftp : public WebCopyRun {
+protected:
+    void SetUp() override {
+        WebCopyRun::SetUp();
+        fake.AddFtpServer(kHost, "anna", "pw", "/home");
+        RecordEvents();
+        wc->OnMultiFTPFileDone = [this](TObject*, const std::string& n) { events.push_back("MultiDone " + n); };
+        wc->OnRemovedFile = [this](TObject*, int i) { events.push_back("Removed " + std::to_string(i)); };
+        wc->OnRemovedFileFailed = [this](TObject*, int i) { events.push_back("RemoveFailed " + std::to_string(i)); };
+    }
+    TWebCopyItem& Add(TWebCopyProtocol kind, const std::string& url, const std::string& dir = "C:\\dl",
+                      const std::string& name = "") {
+        TWebCopyItem* item = wc->Items.Add();
+        item->Protocol = kind;
+        item->URL = url;
+        item->TargetDir = dir;
+        item->TargetFilename = name;
+        item->FTPHost = kHost;
+        item->FTPUserID = "anna";
+        item->FTPPassword = "pw";
+        return *item;
+    }
+    // Events without the run's frame.
+    Events JobEvents() const {
+        Events e;
+        for (const auto& x : events)
+            if (x.rfind("FileStart", 0) && x.rfind("FileDone", 0) && x != "BeforeDialogShow" && x != "CopyDone")
+                e.push_back(x);
+        return e;
+    }
+    size_t Connects() const { return fake.ConnectCalls().size(); }
+};
+
+TEST_F(Ftp, KeptConnectionServesOnlyTheSameServerAndAccount) {
+    fake.AddFtpServer("other", "", "", "/");
+    fake.FtpWriteFile(kHost, "/home/a.txt", "A");
+    fake.FtpWriteFile("other", "/a.txt", "B");
+    const struct {
+        const char* why;
+        const char* host;
+        int port;
+        const char *user, *password;
+        size_t connects;
+    } cases[] = {{"same key", kHost, 21, "anna", "pw", 1},
+                 {"other port", kHost, 2121, "anna", "pw", 2},
+                 {"other password", "other", 21, "anna", "x", 2},
+                 {"anonymous", "other", 21, "", "", 2}};
+    for (const auto& c : cases) {
+        wc->Items.Clear();
+        events.clear();
+        fake.ResetCalls();
+        const size_t before = Connects();
+        Add(wpFtp, "a.txt", "C:\\dl", "1.txt");
+        TWebCopyItem& second = Add(wpFtpUpload, "C:\\dl\\1.txt", "", "up.txt");
+        second.FTPHost = c.host;
+        second.FTPPort = c.port;
+        second.FTPUserID = c.user;
+        second.FTPPassword = c.password;
+        wc->Execute();
+        EXPECT_EQ(Connects() - before, c.connects) << c.why;
+        EXPECT_TRUE(wc->Items[0].Done && wc->Items[1].Done) << c.why;
+        EXPECT_EQ(fake.OpenHandleCount(), 0) << c.why << ": the session takes the kept connection along";
+        const auto& last = fake.ConnectCalls().back();
+        EXPECT_EQ(last.port, c.port) << c.why;
+        EXPECT_EQ(last.user.has_value(), *c.user != 0) << c.why << ": an anonymous login passes null";
+    }
+    // A new run never reuses a connection of an earlier one.
+    const size_t before = Connects();
+    wc->Execute();
+    EXPECT_EQ(Connects() - before, 2u);
+}
+
+// Every way out of a job on a kept connection leaves it in the folder it started in, so the
+// next job's relative path means the same.
+TEST_F(Ftp, KeptConnectionGetsItsFolderBackOnEveryExit) {
+    fake.FtpWriteFile(kHost, "/home/pub/a.txt", "A");
+    fake.FtpWriteFile(kHost, "/home/pub/b.txt", "B");
+    fake.WriteFile("C:\\dl\\u.txt", "U");
+    const struct {
+        const char* why;
+        TWebCopyProtocol kind;
+        const char *url, *dir;
+        bool newerOnly, refuseOverwrite, done;
+    } cases[] = {{"fetched", wpFtp, "pub/a.txt", "C:\\dl", false, false, true},
+                 {"not newer", wpFtp, "pub/a.txt", "C:\\dl", true, false, false},
+                 {"not found", wpFtp, "pub/none.txt", "C:\\dl", false, false, false},
+                 {"overwrite refused", wpFtp, "pub/b.txt", "C:\\dl", false, true, false},
+                 {"uploaded", wpFtpUpload, "C:\\dl\\u.txt", "pub\\new/deep", false, false, true},
+                 {"missing source", wpFtpUpload, "C:\\dl\\none.txt", "pub", false, false, false}};
+    for (const auto& c : cases) {
+        fake.WriteFile("C:\\dl\\b.txt", "old");
+        wc->Items.Clear();
+        wc->OnCopyOverWrite = [&](TObject*, const std::string&, bool& allow) { allow = !c.refuseOverwrite; };
+        TWebCopyItem& first = Add(c.kind, c.url, c.dir);
+        first.CopyNewerOnly = c.newerOnly;
+        first.FileDate = kServerDate;
+        Add(wpFtp, "pub/b.txt", "C:\\dl", "b2.txt");
+        const size_t before = Connects();
+        wc->Execute();
+        EXPECT_EQ(wc->Items[0].Done, c.done) << c.why;
+        EXPECT_TRUE(wc->Items[1].Done) << c.why;
+        EXPECT_EQ(fake.ReadFile("C:\\dl\\b2.txt"), "B") << c.why;
+        EXPECT_EQ(Connects() - before, 1u) << c.why;
+        fake.Remove("C:\\dl\\b2.txt");
+    }
+}
+
+// The deletion enters its folder even when an earlier upload went there and a connection of
+// the same account is kept: that connection is back in its login folder by then.
+TEST_F(Ftp, DeletionActsInItsFolderWhateverAnEarlierUploadLeft) {
+    fake.WriteFile("C:\\src\\x.txt", "new");
+    fake.FtpMakeDirectory(kHost, "/home/in/2024");
+    fake.FtpWriteFile(kHost, "/home/x.txt", "keep me");
+    Add(wpFtpUpload, "C:\\src\\x.txt", "in/2024/");  // kept for the download
+    Add(wpFtp, "in/2024/x.txt", "C:\\dl", "back.txt");
+    Add(wpMultiFtp, "*.none");                         // keeps a connection in the login folder
+    Add(wpFtpDelete, "whatever/x.txt", "in/2024/");
+    Add(wpFtpDelete, "", "in/2024/", "gone.txt");
+    Add(wpFtpDelete, "", "no/such", "x.txt");
+    wc->Execute();
+    EXPECT_EQ(fake.ReadFile("C:\\dl\\back.txt"), "new");
+    EXPECT_FALSE(fake.FtpExists(kHost, "/home/in/2024/x.txt"));
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/x.txt"), "keep me");
+    EXPECT_EQ(JobEvents(), (Events{"Removed 3", "RemoveFailed 4"}));
+    std::vector<bool> done;
+    for (int i = 0; i < wc->Items.Count(); ++i) done.push_back(wc->Items[i].Done);
+    EXPECT_EQ(done, (std::vector<bool>{true, true, true, true, true, false}));
+}
+
+TEST_F(Ftp, DateRules) {
+    fake.FtpWriteFile(kHost, "/home/a.txt", "server");
+    fake.WriteFile("C:\\src\\a.txt", "local");
+    const TDateTime second = 1.0 / 86400;
+    const struct {
+        TWebCopyProtocol kind;
+        TDateTime fileDate;
+        bool moved, noNewer;
+    } cases[] = {
+        {wpFtp, kServerDate, false, true},             // the same date is not newer
+        {wpFtp, kServerDate - second, true, false},
+        {wpFtpUpload, kServerDate - second, false, true},  // the server's copy is newer
+        {wpFtpUpload, kServerDate, true, false},
+    };
+    for (const auto& c : cases) {
+        wc->Items.Clear();
+        events.clear();
+        fake.Remove("C:\\dl\\a.txt");
+        fake.FtpWriteFile(kHost, "/home/a.txt", "server");
+        TWebCopyItem& job = c.kind == wpFtp ? Add(wpFtp, "a.txt") : Add(wpFtpUpload, "C:\\src\\a.txt", "");
+        job.CopyNewerOnly = true;
+        job.FileDate = c.fileDate;
+        wc->Execute();
+        const bool moved = c.kind == wpFtp ? fake.Exists("C:\\dl\\a.txt")
+                                           : fake.FtpReadFile(kHost, "/home/a.txt") == "local";
+        EXPECT_EQ(moved, c.moved) << c.kind << " " << c.fileDate;
+        EXPECT_EQ(job.NoNewerFile, c.noNewer);
+        EXPECT_EQ(job.Done, c.moved);
+        EXPECT_DOUBLE_EQ(job.FoundFileDate, kServerDate);
+        if (c.noNewer) {
+            EXPECT_EQ(JobEvents().back(), "NoNewFile a.txt");
+        }
+    }
+}
+
+TEST_F(Ftp, ListingReplacesItsResultsAndPassesOverNamesThatArePaths) {
+    fake.FtpWriteFile(kHost, "/home/pub/a.txt", "AA", MakeFileTime(2023, 5, 6, 7, 8, 9));
+    fake.FtpWriteFile(kHost, "/home/pub/..\\up.txt", "evil");
+    fake.FtpWriteFile(kHost, "/home/pub/c:x.txt", "evil");
+    fake.FtpMakeDirectory(kHost, "/home/pub/sub.txt");
+    TWebCopyItem& job = Add(wpFtpList, "pub\\*.txt", "");
+    wc->Execute();
+    ASSERT_TRUE(job.FileList && job.FileDetails);
+    EXPECT_EQ(job.FileList->Text(), "a.txt\r\nsub.txt\r\n");
+    ASSERT_EQ(job.FileDetails->Count(), 2);
+    const TFileDetailItem& a = (*job.FileDetails)[0];
+    EXPECT_EQ(a.FileName, "a.txt");
+    EXPECT_EQ(a.SizeLow, 2u);
+    EXPECT_EQ(a.FileTime.dwLowDateTime, MakeFileTime(2023, 5, 6, 7, 8, 9).dwLowDateTime);
+    EXPECT_EQ((*job.FileDetails)[1].Attributes, 0x10u);
+    EXPECT_EQ(JobEvents(), (Events{"Error 8", "Info 8 Refused file name from server ..\\up.txt",
+                                   "Error 8", "Info 8 Refused file name from server c:x.txt"}));
+    EXPECT_TRUE(job.Done);
+
+    const TStringList* before = job.FileList.get();
+    wc->Items[0].URL = "pub/*.none";
+    wc->Execute();
+    ASSERT_TRUE(job.FileList && job.FileDetails);
+    EXPECT_NE(job.FileList.get(), before);
+    EXPECT_EQ(job.FileList->Count(), 0);
+    EXPECT_EQ(job.FileDetails->Count(), 0);
+}
+
+TEST_F(Ftp, MaskDownloadFetchesEveryPlainNameIntoTheTargetOnly) {
+    fake.FtpWriteFile(kHost, "/home/pub/1.txt", "one");
+    fake.FtpWriteFile(kHost, "/home/pub/2.txt", Body(5000));
+    fake.FtpWriteFile(kHost, "/home/pub/..\\..\\evil.txt", "evil");
+    fake.FtpWriteFile(kHost, "/home/pub/x.bin", "no");
+    fake.SetFtpFileSizeAlwaysZero(true);
+    std::vector<std::string> progress;
+    wc->OnCopyProgress = [&](TObject*, int i, uint32_t done, uint32_t total) {
+        progress.push_back(std::to_string(i) + " " + std::to_string(done) + "/" + std::to_string(total));
+    };
+    Add(wpMultiFtp, "pub\\*.txt", "C:\\dl\\new\\sub");
+    wc->Execute();
+    EXPECT_EQ(JobEvents(), (Events{"Error 8", "Info 8 Refused file name from server ..\\..\\evil.txt",
+                                   "MultiDone 1.txt", "MultiDone 2.txt"}));
+    EXPECT_EQ(fake.ListFolder("C:\\dl\\new\\sub"), (std::vector<std::string>{"1.txt", "2.txt"}));
+    EXPECT_EQ(fake.ReadFile("C:\\dl\\new\\sub\\2.txt"), Body(5000));
+    EXPECT_EQ(fake.ListFolder("C:\\"), (std::vector<std::string>{"dl"}));
+    // Sizes come from the listing; each file counts from 0.
+    EXPECT_EQ(progress, (Events{"1 3/3", "1 3/3", "1 4096/5000", "1 5000/5000", "1 5000/5000"}));
+    EXPECT_TRUE(wc->Items[0].Done);
+}
+
+TEST_F(Ftp, MaskUploadSendsTheFilesOfAFolder) {
+    fake.WriteFile("C:\\up\\a.txt", "a");
+    fake.WriteFile("C:\\up\\b.txt", "b");
+    fake.WriteFile("C:\\up\\c.bin", "c");
+    Add(wpMultiFtpUpload, "C:\\up\\*.txt", "/out/new");
+    wc->Execute();
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/out/new/a.txt"), "a");  // a leading "/" stays below
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/out/new/b.txt"), "b");
+    EXPECT_FALSE(fake.FtpExists(kHost, "/home/out/new/c.bin"));
+    EXPECT_EQ(JobEvents(), (Events{"MultiDone a.txt", "MultiDone b.txt"}));
+    EXPECT_EQ(Connects(), 2u);  // the job's own and the one the files share
+}
+
+// Nothing half-written: a failed or cancelled transfer leaves the old copy or none.
+TEST_F(Ftp, FailuresLeaveNoPartAndAreReported) {
+    fake.FtpWriteFile(kHost, "/home/big.bin", Body(20000));
+    fake.WriteFile("C:\\src\\big.bin", Body(20000));
+    const struct {
+        const char* why;
+        TWebCopyProtocol kind;
+        const char* failCall;
+        bool cancel;
+        Events reported;
+    } cases[] = {
+        {"read fails", wpFtp, "InternetReadFile", false,
+         {"OverWrite C:\\dl\\big.bin", "Error 4", "Info 4 Error reading source file big.bin"}},
+        {"download cancelled", wpFtp, nullptr, true, {"OverWrite C:\\dl\\big.bin", "CopyCancel"}},
+        {"send fails", wpFtpUpload, "InternetWriteFile", false,
+         {"Error 5", "Info 5 Error writing to destination file big.bin"}},
+        {"upload cancelled", wpFtpUpload, nullptr, true, {"CopyCancel"}},
+        {"login refused", wpFtp, nullptr, false,
+         {"Error 6", "Info 6 Cannot connect to FTP server ftp.example"}},
+    };
+    for (const auto& c : cases) {
+        wc->Items.Clear();
+        events.clear();
+        fake.WriteFile("C:\\dl\\big.bin", "old");
+        fake.FtpWriteFile(kHost, "/home/big.bin", "old");
+        TWebCopyItem& job = c.kind == wpFtp ? Add(wpFtp, "big.bin") : Add(wpFtpUpload, "C:\\src\\big.bin", "");
+        if (c.kind == wpFtp) fake.FtpWriteFile(kHost, "/home/big.bin", Body(20000));
+        if (std::string(c.why) == "login refused") job.FTPPassword = "wrong";
+        if (c.failCall) fake.FailNextCall(c.failCall, 2);
+        fake.SetTransferHook([&](uint64_t moved) {
+            if (c.cancel && moved == 8192) headless::Post([this] { Dialog()->CancelButton->Click(); });
+        });
+        wc->Execute();
+        EXPECT_FALSE(job.Done) << c.why;
+        EXPECT_EQ(JobEvents(), c.reported) << c.why;
+        EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"big.bin"})) << c.why;
+        EXPECT_EQ(fake.ReadFile("C:\\dl\\big.bin"), "old") << c.why;
+        if (c.kind == wpFtpUpload) {
+            EXPECT_FALSE(fake.FtpExists(kHost, "/home/big.bin")) << c.why;
+        }
+    }
+}
+
+// A source that cannot be read is found out before the server's copy is opened.
+TEST_F(Ftp, MissingSourceLeavesTheServersCopy) {
+    fake.FtpWriteFile(kHost, "/home/a.txt", "server");
+    Add(wpFtpUpload, "C:\\src\\none.txt", "", "a.txt");
+    wc->Execute();
+    EXPECT_EQ(JobEvents(), (Events{"NotFound C:\\src\\none.txt", "Error 1",
+                                   "Info 1 Cannot open source file C:\\src\\none.txt"}));
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/a.txt"), "server");
+    EXPECT_FALSE(wc->Items[0].Done);
+}
+
+}  // namespace
