@@ -1,17 +1,8 @@
 // The protocol table.
 #include "webcopy/Operations.h"
 
-#include "webcopy/WebCopyErrors.h"
-
 namespace webcopy {
 namespace {
-
-// A protocol this version cannot run yet: the job is reported failed, never silently.
-bool NotBuilt(Run& run, Job& job) {
-    const OperationEntry* entry = FindOperation(job.Protocol);
-    run.ReportError(ecNotAvailable, [entry] { return TextNotAvailable + std::string(entry->name); });
-    return false;
-}
 
 constexpr OperationEntry kOperations[] = {
     {wpHttp, "wpHttp", HttpDownload, CaptionWord::Download, true, false},
