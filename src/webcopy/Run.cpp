@@ -6,6 +6,7 @@
 
 #include "framework/Application.h"
 #include "platform/Platform.h"
+#include "webcopy/WebCopyHelpers.h"
 #include "webcopy/WebCopyTexts.h"
 
 namespace webcopy {
@@ -23,6 +24,18 @@ Run::Run(TWebCopy& owner, ProgressView& progressView) : wc(owner), view(progress
 void Run::ReportError(int code, const std::function<std::string()>& text) {
     if (wc.OnError) wc.OnError(&wc, code);
     if (wc.OnErrorInfo) wc.OnErrorInfo(&wc, code, text ? text() : std::string());
+}
+
+bool Run::PrepareTarget(std::string& target) {
+    if (platform::Fs().FileExists(target)) {
+        bool allow = true;
+        if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, target, allow);
+        if (!allow) return false;
+        if (wc.CreateUniqueFilenames) target = UniqueFileName(target);
+        LastTargetFile = target;  // "Open file" opens what is written
+    }
+    ForceDirectory(FolderOfPath(target));  // a failure shows when the file is created
+    return true;
 }
 
 void Run::SetFileLine(const std::string& fileName, const std::string& serverWord,

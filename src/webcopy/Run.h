@@ -76,6 +76,11 @@ public:
 
     bool Cancelled() const { return view.CancelRequested(); }
 
+    // The overwrite question and the unique-name rule for a local target that exists: false
+    // when the question was refused, else `target` is what to write (LastTargetFile names it
+    // too) and its missing folders are created.
+    bool PrepareTarget(std::string& target);
+
     // OnError, then OnErrorInfo (the text is built only when that event is assigned).
     void ReportError(int code, const std::function<std::string()>& text);
 

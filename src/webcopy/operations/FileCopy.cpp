@@ -123,13 +123,7 @@ bool CopyFile(Run& run, Job& job) {
         return false;
     }
 
-    if (fs.FileExists(target)) {
-        bool allow = true;
-        if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, target, allow);
-        if (!allow) return false;
-        if (wc.CreateUniqueFilenames) target = UniqueFileName(target);
-    }
-    ForceDirectory(FolderOfPath(target));
+    if (!run.PrepareTarget(target)) return false;
     TargetFile output(target);
     if (!output.Create()) {
         input.reset();

@@ -66,13 +66,7 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
     std::string target = JoinPath(task.targetDir, task.targetName.empty() ? remoteName : task.targetName);
     run.LastTargetFile = target;
     run.LastTargetDir = task.targetDir;
-    if (platform::Fs().FileExists(target)) {
-        bool allow = true;
-        if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, target, allow);
-        if (!allow) return false;
-        if (wc.CreateUniqueFilenames) target = UniqueFileName(target);
-    }
-    ForceDirectory(FolderOfPath(target));
+    if (!run.PrepareTarget(target)) return false;
     TargetFile file(target);
     if (!file.Create()) {
         run.ReportError(ecCreateTarget, [&target] { return TextCreateTarget + target; });

@@ -189,14 +189,7 @@ bool HttpDownload(Run& run, Job& job) {
         JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
     run.LastTargetFile = target;
     run.LastTargetDir = job.TargetDir;
-    if (platform::Fs().FileExists(target)) {
-        bool allow = true;
-        if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, target, allow);
-        if (!allow) return false;
-        if (wc.CreateUniqueFilenames) target = UniqueFileName(target);
-        run.LastTargetFile = target;  // "Open file" opens what is written
-    }
-    ForceDirectory(FolderOfPath(target));
+    if (!run.PrepareTarget(target)) return false;
     TargetFile file(target);
     if (!file.Create()) {
         request.reset();
