@@ -110,7 +110,7 @@ struct Options {
 
 // The kinds whose --user and --password are an account rather than HTTP credentials.
 bool IsFtpKind(TWebCopyProtocol p) { return p != wpHttp && p != wpHttpUpload; }
-bool NeedsHost(TWebCopyProtocol p) { return p != wpHttp && p != wpHttpUpload && p != wpFile; }
+bool NeedsHost(TWebCopyProtocol p) { return IsFtpKind(p) && p != wpFile; }
 
 // Fills the component and the options from argv; exits with a usage error when they do not
 // make sense.

@@ -1,5 +1,8 @@
 #include "webcopy/TargetFile.h"
 
+#include "framework/Application.h"
+#include "webcopy/Run.h"
+
 namespace webcopy {
 
 bool TargetFile::Create() {
@@ -30,6 +33,31 @@ bool TargetFile::Commit() {
     }
     Discard();
     return false;
+}
+
+ReceivedBody ReceiveBody(Run& run, TargetFile& file,
+                         const std::function<bool(unsigned char*, uint32_t, uint32_t&)>& read,
+                         uint32_t total, const std::string& operationWord) {
+    constexpr uint32_t kBlockSize = 4096;
+    ReceivedBody body;
+    const uint32_t startTick = platform::Sys().GetTickCount();
+    unsigned char buffer[kBlockSize];
+    while (!run.Cancelled()) {
+        Application->ProcessMessages();
+        uint32_t got = 0;
+        if (!read(buffer, kBlockSize, got)) {
+            body.readFailed = true;
+            break;
+        }
+        if (got > 0 && !file.Write(buffer, got)) {
+            body.writeFailed = true;
+            break;
+        }
+        body.bytes += got;
+        run.UpdateProgress(static_cast<uint32_t>(body.bytes), total, operationWord, startTick);
+        if (got == 0) break;
+    }
+    return body;
 }
 
 void TargetFile::Discard() {

@@ -1,8 +1,10 @@
 #pragma once
 // A transfer's local target, written under a temporary name in the target's folder and put
 // in place only by Commit: a failed or cancelled transfer never leaves part of a file under
-// the target's name, and a file already there survives it.
+// the target's name, and a file already there survives it. ReceiveBody is the block loop
+// of the downloads that write one.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,5 +38,22 @@ private:
     std::string temp_;
     std::unique_ptr<platform::File> file_;
 };
+
+class Run;
+
+// How a download's block loop ended.
+struct ReceivedBody {
+    uint64_t bytes = 0;
+    bool readFailed = false;
+    bool writeFailed = false;
+};
+
+// Reads a body in 4096-byte blocks into `file` until its end (a read of 0 bytes), a failure
+// or the user's cancel, with the progress update after every block, the closing empty read
+// included. `read` fills up to `size` bytes and sets `got`; false when the read failed.
+ReceivedBody ReceiveBody(Run& run, TargetFile& file,
+                         const std::function<bool(unsigned char* buffer, uint32_t size,
+                                                  uint32_t& got)>& read,
+                         uint32_t total, const std::string& operationWord);
 
 }  // namespace webcopy

@@ -8,7 +8,7 @@ import unittest
 
 from harness.dialogs import DialogDriver
 from harness.ftp import LocalFtpServer
-from harness.wcopy import WcopyRun
+from harness.wcopy import WcopyRun, run_wcopy
 from harness.wine import Wine
 
 BODY = bytes(range(256)) * 80  # 20480 bytes: five blocks
@@ -52,9 +52,7 @@ class WcopyFtpTest(unittest.TestCase):
         return ["--host", "127.0.0.1", "--port", str(server.port), "--user", "anna", "--password", password]
 
     def wcopy(self, *args, timeout=60):
-        run = WcopyRun(self.wine.run(os.environ["WCOPY_EXE"], ["--no-dialog", *args], timeout=timeout))
-        self.assertFalse(run.timed_out, run.raw)
-        return run
+        return run_wcopy(self, self.wine, "--no-dialog", *args, timeout=timeout)
 
     def test_downloads_and_upload_share_one_kept_connection(self):
         for mode, options in MODES:

@@ -9,27 +9,10 @@ from datetime import datetime
 
 from harness.proxy import ProxyServer
 from harness.server import Fault, ScriptedHttpServer
+from harness.wcopy import run_wcopy
 from harness.wine import Wine
 
 BODY = bytes(range(256)) * 80  # 20480 bytes: five blocks
-EVENT_PREFIXES = ("On", "Job ", "JobTimes", "ExecuteTimes", "DialogClosed")
-
-
-class WcopyRun:
-    def __init__(self, result):
-        self.exit_code = result.exit_code
-        self.timed_out = result.timed_out
-        text = result.output.decode("latin-1")
-        self.lines = [l.rstrip("\r") for l in text.splitlines() if l.startswith(EVENT_PREFIXES)]
-        self.raw = text
-
-    def events(self):
-        """The event lines without progress and timing."""
-        return [l for l in self.lines
-                if not l.startswith(("OnCopyProgress", "Job", "ExecuteTimes", "JobTimes"))]
-
-    def job(self, index):
-        return next(l.split()[2] for l in self.lines if l.startswith(f"Job {index} "))
 
 
 @unittest.skipUnless(os.environ.get("WCOPY_EXE"), "wcopy.exe is built only for Windows targets")
@@ -46,9 +29,7 @@ class WcopyHttpTest(unittest.TestCase):
         return self.server.url + path.lstrip("/")
 
     def wcopy(self, *args, timeout=60):
-        run = WcopyRun(self.wine.run(os.environ["WCOPY_EXE"], list(args), timeout=timeout))
-        self.assertFalse(run.timed_out, run.raw)
-        return run
+        return run_wcopy(self, self.wine, *args, timeout=timeout)
 
     def to(self):
         return ["--to", self.wine.windows_path(self.out)]

@@ -7,7 +7,7 @@ import tempfile
 import unittest
 
 from harness.server import ScriptedHttpServer
-from harness.wcopy import WcopyRun
+from harness.wcopy import run_wcopy
 from harness.wine import Wine
 
 DATA = bytes(range(256)) * 40 + b"end"  # 10243 bytes: two whole blocks and a part
@@ -31,9 +31,7 @@ class WcopyUploadTest(unittest.TestCase):
         return self.server.url + path.lstrip("/")  # always with the server's port
 
     def wcopy(self, *args):
-        run = WcopyRun(self.wine.run(os.environ["WCOPY_EXE"], list(args), timeout=60))
-        self.assertFalse(run.timed_out, run.raw)
-        return run
+        return run_wcopy(self, self.wine, *args)
 
     def test_post_and_put_send_the_file_as_the_body(self):
         local = ["--to", self.wine.windows_path(self.src)]

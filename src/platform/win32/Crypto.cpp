@@ -3,6 +3,8 @@
 // libraries, and a bcrypt.dll dropped beside it must never be the one that says yes.
 #include "platform/win32/Crypto.h"
 
+#include "platform/win32/SystemLibraries.h"
+
 #include <cstring>
 
 #include <windows.h>
@@ -10,8 +12,6 @@
 
 namespace platform::win32 {
 namespace {
-
-constexpr DWORD kLoadFromSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 struct Cng {
     decltype(&::BCryptOpenAlgorithmProvider) openAlgorithm = nullptr;
@@ -32,22 +32,10 @@ void Bind(HMODULE dll, const char* name, F& fn, bool& ok) {
     ok = ok && fn != nullptr;
 }
 
-// bcrypt.dll from the system folder only. Systems without the search flag (Windows 7
-// before its loader update) refuse it as an invalid parameter: then by its full path.
-HMODULE LoadSystemBcrypt() {
-    if (HMODULE dll = ::LoadLibraryExA("bcrypt.dll", nullptr, kLoadFromSystem32)) return dll;
-    if (::GetLastError() != ERROR_INVALID_PARAMETER) return nullptr;
-    char folder[MAX_PATH + 1] = {};
-    const UINT n = ::GetSystemDirectoryA(folder, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH - 12) return nullptr;
-    return ::LoadLibraryExA((std::string(folder, n) + "\\bcrypt.dll").c_str(), nullptr,
-                            LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 const Cng& LoadCng() {
     static const Cng cng = [] {
         Cng c;
-        HMODULE dll = LoadSystemBcrypt();
+        auto dll = static_cast<HMODULE>(LoadSystemLibrary("bcrypt.dll"));
         if (!dll) return c;
         bool ok = true;
         Bind(dll, "BCryptOpenAlgorithmProvider", c.openAlgorithm, ok);

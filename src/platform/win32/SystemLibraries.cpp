@@ -71,6 +71,8 @@ PfnDliHook __pfnDliNotifyHook2 = NotifyHook;
 PfnDliHook __pfnDliFailureHook2 = FailureHook;
 }
 
+void* LoadSystemLibrary(const char* name) { return LoadFromSystemFolder(name); }
+
 void RestrictLibrarySearchToSystemFolder() {
     if (auto set = SetDefaultDllDirectoriesProc()) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

@@ -7,3 +7,7 @@
 // the system folder whether or not it was called; one that cannot be loaded is reported in a
 // message box and ends the process with exit code 1.
 void RestrictLibrarySearchToSystemFolder();
+
+// Loads a library from the system folder only (an HMODULE; null when it cannot be loaded),
+// for a library the program loads by hand.
+void* LoadSystemLibrary(const char* name);

@@ -31,7 +31,10 @@ bool FtpLink::Open(Cache cache, void (*beforeNew)(Run&)) {
         run_.CachedFtpConnection) {
         // Whether kept or not, this routine now answers for the cached connection.
         open_ = true;
-        if (!keep_) own_ = std::move(run_.CachedFtpConnection), run_.CachedFtpKey.reset();
+        if (!keep_) {
+            own_ = std::move(run_.CachedFtpConnection);
+            run_.CachedFtpKey.reset();
+        }
         Application->ProcessMessages();
         return true;
     }
@@ -122,8 +125,24 @@ bool IsPlainName(const std::string& name) {
            name.find_first_of("\\/:") == std::string::npos;
 }
 
-void ReportRefusedName(Run& run, const std::string& name) {
-    run.ReportError(ecRefusedName, [&name] { return TextRefusedName + name; });
+void ListPlainEntries(Run& run, FtpLink& link, const std::string& url,
+                      const std::function<void(const platform::FindData&)>& take) {
+    const std::string mask = BackslashesToSlashes(url);
+    const std::string dir = FtpDirectoryPart(mask);
+    if (!dir.empty()) link.ChangeDirectory(dir);
+    platform::FindData found;
+    platform::InetHandle search =
+        platform::Net().FtpFindFirstFile(link.get(), FileNameFromPath(mask), found, 0, 0);
+    if (!search) return;
+    do {
+        // A name is only ever an entry of this folder, never a path out of the target.
+        if (IsPlainName(found.cFileName)) {
+            take(found);
+        } else {
+            const std::string name = found.cFileName;
+            run.ReportError(ecRefusedName, [&name] { return TextRefusedName + name; });
+        }
+    } while (platform::Net().InternetFindNextFile(search.get(), found));
 }
 
 }  // namespace webcopy

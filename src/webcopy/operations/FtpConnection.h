@@ -2,6 +2,7 @@
 // What the FTP operations share: the connection with its cache rules, the working folder
 // that a kept connection gets back, the checks on names a server sends, and the single-file
 // transfers that the multi-file jobs run once per file.
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -73,8 +74,11 @@ std::string FtpDirectoryPart(const std::string& path);
 // A name from a server's listing that can only name an entry of the folder it came from:
 // not empty, no "\", "/" or ":", not "." or "..".
 bool IsPlainName(const std::string& name);
-// Reports a listing entry that was passed over for its name.
-void ReportRefusedName(Run& run, const std::string& name);
+// Enters the folder part of the remote mask `url` ("\" or "/" separated; a wrong folder lists
+// the login folder) and passes each entry that matches its file part to `take`. An entry
+// whose name is a path is reported and passed over. The search is closed on return.
+void ListPlainEntries(Run& run, FtpLink& link, const std::string& url,
+                      const std::function<void(const platform::FindData&)>& take);
 
 // The single-file transfers; each returns true when its transfer completed.
 bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task);

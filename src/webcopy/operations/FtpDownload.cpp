@@ -11,9 +11,6 @@
 #include "webcopy/operations/FtpConnection.h"
 
 namespace webcopy {
-namespace {
-constexpr uint32_t kBlockSize = 4096;
-}  // namespace
 
 bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
     platform::Network& net = platform::Net();
@@ -73,35 +70,21 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
         return false;
     }
 
-    const uint32_t startTick = platform::Sys().GetTickCount();
-    uint64_t received = 0;
-    unsigned char buffer[kBlockSize];
-    bool readFailed = false;
-    bool writeFailed = false;
-    while (!run.Cancelled()) {
-        Application->ProcessMessages();
-        uint32_t got = 0;
-        if (!net.InternetReadFile(remote.get(), buffer, kBlockSize, &got)) {
-            readFailed = true;
-            break;
-        }
-        if (got > 0 && !file.Write(buffer, got)) {
-            writeFailed = true;
-            break;
-        }
-        received += got;
-        run.UpdateProgress(static_cast<uint32_t>(received), size, wc.DlgDwnload, startTick);
-        if (got == 0) break;
-    }
+    const ReceivedBody body = ReceiveBody(
+        run, file,
+        [&net, &remote](unsigned char* buffer, uint32_t bytes, uint32_t& got) {
+            return net.InternetReadFile(remote.get(), buffer, bytes, &got);
+        },
+        size, wc.DlgDwnload);
     remote.reset();
 
     if (run.Cancelled()) return true;  // the file goes; an old target stays as it was
     // A data connection that breaks off can read as a normal end: the listed size tells.
-    if (readFailed || (listed && received < size)) {
+    if (body.readFailed || (listed && body.bytes < size)) {
         run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });
         return false;
     }
-    if (writeFailed || !file.Commit()) {
+    if (body.writeFailed || !file.Commit()) {
         run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
         return false;
     }

@@ -16,24 +16,11 @@ bool FtpListing(Run& run, Job& job) {
 
     FtpLink link(run, KeyOfJob(job), false);
     if (!link.Open(FtpLink::Cache::Ignore)) return false;
-    const std::string url = BackslashesToSlashes(job.URL);
-    const std::string dir = FtpDirectoryPart(url);
-    if (!dir.empty()) link.ChangeDirectory(dir);  // a wrong folder lists the login folder
-
-    platform::FindData found;
-    platform::InetHandle search =
-        platform::Net().FtpFindFirstFile(link.get(), FileNameFromPath(url), found, 0, 0);
     // Even an empty listing replaces the last one.
     job.FileList = std::make_unique<TStringList>();
     job.FileDetails = std::make_unique<TFileDetailItems>();
-    if (!search) return true;
     int number = 0;
-    do {
-        // The list is for naming files: a name that is a path is not one.
-        if (!IsPlainName(found.cFileName)) {
-            ReportRefusedName(run, found.cFileName);
-            continue;
-        }
+    ListPlainEntries(run, link, job.URL, [&](const platform::FindData& found) {
         job.FileList->Add(found.cFileName);
         TFileDetailItem* item = job.FileDetails->Add();
         item->Attributes = found.dwFileAttributes;
@@ -42,7 +29,7 @@ bool FtpListing(Run& run, Job& job) {
         item->SizeHigh = found.nFileSizeHigh;
         item->FileTime = found.ftCreationTime;
         run.view.SetLine(Line::File, IntToStr(++number) + " " + found.cFileName);
-    } while (platform::Net().InternetFindNextFile(search.get(), found));
+    });
     return true;
 }
 

@@ -18,7 +18,6 @@
 namespace webcopy {
 namespace {
 
-constexpr uint32_t kBlockSize = 4096;
 constexpr int kMaxRedirects = 10;
 
 bool QueryNumber(platform::HINTERNET request, uint32_t info, uint32_t& value) {
@@ -200,33 +199,17 @@ bool HttpDownload(Run& run, Job& job) {
     uint32_t contentLength = 0;
     if (!QueryNumber(request.get(), platform::HTTP_QUERY_CONTENT_LENGTH, contentLength))
         contentLength = 0;
-    uint64_t received = 0;
-    const uint32_t startTick = platform::Sys().GetTickCount();
-
-    bool result = false;
-    bool readFailed = false;
-    bool writeFailed = false;
-    unsigned char buffer[kBlockSize];
-    uint32_t got = kBlockSize;
-    while (got > 0 && !run.Cancelled()) {
-        Application->ProcessMessages();
-        if (!ReadBlock(request.get(), buffer, kBlockSize, got)) {
-            readFailed = true;
-            break;
-        }
-        if (got > 0 && !file.Write(buffer, got)) {
-            writeFailed = true;
-            break;
-        }
-        received += got;
-        run.UpdateProgress(static_cast<uint32_t>(received), contentLength, wc.DlgDwnload,
-                           startTick);
-        if (got > 0) result = true;
-    }
+    const ReceivedBody body = ReceiveBody(
+        run, file,
+        [&request](unsigned char* buffer, uint32_t size, uint32_t& got) {
+            return ReadBlock(request.get(), buffer, size, got);
+        },
+        contentLength, wc.DlgDwnload);
     request.reset();
+    const bool result = body.bytes > 0;
 
     // Only a whole body takes the target's place; on every other path the old file stays.
-    if (writeFailed) {
+    if (body.writeFailed) {
         file.Discard();
         run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
         return false;
@@ -236,7 +219,7 @@ bool HttpDownload(Run& run, Job& job) {
         return result;
     }
     // A body that breaks off is not a download: the caller would take the part for the whole.
-    if (readFailed || (contentLength > 0 && received < contentLength)) {
+    if (body.readFailed || (contentLength > 0 && body.bytes < contentLength)) {
         file.Discard();
         run.ReportError(ecReadSource, [&job] { return TextReadSource + job.URL; });
         return false;

@@ -16,23 +16,10 @@ bool MultiFtpDownload(Run& run, Job& job) {
 
     FtpLink link(run, KeyOfJob(job), true);
     if (!link.Open(FtpLink::Cache::Ignore)) return false;
-    const std::string url = BackslashesToSlashes(job.URL);
-    const std::string dir = FtpDirectoryPart(url);
-    if (!dir.empty()) link.ChangeDirectory(dir);  // a wrong folder lists the login folder
-
+    // The names first: the search's data connection must be closed before a file's opens.
     std::vector<std::string> names;
-    {
-        platform::FindData found;
-        platform::InetHandle search =
-            platform::Net().FtpFindFirstFile(link.get(), FileNameFromPath(url), found, 0, 0);
-        if (search) {
-            do {
-                // A name is only ever a file of this folder, never a path out of the target.
-                if (IsPlainName(found.cFileName)) names.push_back(found.cFileName);
-                else ReportRefusedName(run, found.cFileName);
-            } while (platform::Net().InternetFindNextFile(search.get(), found));
-        }
-    }
+    ListPlainEntries(run, link, job.URL,
+                     [&names](const platform::FindData& found) { names.push_back(found.cFileName); });
 
     TDateTime lastFound = job.FileDate;
     for (size_t p = 0; p < names.size() && !run.Cancelled(); ++p) {
@@ -43,13 +30,10 @@ bool MultiFtpDownload(Run& run, Job& job) {
         run.view.SetLine(Line::File, line);
 
         // Every file is measured against the job's own date.
-        FtpFileTask task;
+        FtpFileTask task = TaskOfJob(job);
         task.index = static_cast<int>(p);
         task.url = names[p];
-        task.targetDir = job.TargetDir;
         task.targetName = names[p];
-        task.copyNewerOnly = job.CopyNewerOnly;
-        task.fileDate = job.FileDate;
         task.keep = true;
         task.updateFileLabel = false;
         FtpDownloadFile(run, job, task);

@@ -39,13 +39,9 @@ bool MultiFtpUpload(Run& run, Job& job) {
     for (const platform::FindData& entry : entries) {
         if (run.Cancelled()) break;
         // Every file is measured against the job's own date.
-        FtpFileTask task;
-        task.index = job.Index;
+        FtpFileTask task = TaskOfJob(job);
         task.url = folder + entry.cFileName;
-        task.targetDir = job.TargetDir;
         task.targetName = entry.cFileName;
-        task.copyNewerOnly = job.CopyNewerOnly;
-        task.fileDate = job.FileDate;
         task.keep = true;
         FtpUploadFile(run, job, task);
         job.NoNewerFile = task.noNewerFile;

@@ -10,7 +10,7 @@ from .dialogs import DialogDriver, Report
 from .server import ScriptedHttpServer
 from .wine import Wine
 
-EVENT_PREFIXES = ("On", "Job ", "DialogClosed")
+EVENT_PREFIXES = ("On", "Job ", "JobTimes", "ExecuteTimes", "DialogClosed")
 
 
 class WcopyRun:
@@ -21,11 +21,18 @@ class WcopyRun:
         self.lines = [l.rstrip("\r") for l in self.raw.splitlines() if l.startswith(EVENT_PREFIXES)]
 
     def events(self) -> List[str]:
-        """The event lines without progress and the job summary."""
-        return [l for l in self.lines if not l.startswith(("OnCopyProgress", "Job "))]
+        """The event lines without progress, timing and the job summary."""
+        return [l for l in self.lines if not l.startswith(("OnCopyProgress", "Job"))]
 
     def job(self, index: int) -> str:
         return next(l.split()[2] for l in self.lines if l.startswith(f"Job {index} "))
+
+
+def run_wcopy(case: unittest.TestCase, wine: Wine, *args: str, timeout: float = 60) -> WcopyRun:
+    """Runs wcopy.exe with `args`; fails `case` when it did not end by itself."""
+    run = WcopyRun(wine.run(os.environ["WCOPY_EXE"], list(args), timeout=timeout))
+    case.assertFalse(run.timed_out, run.raw)
+    return run
 
 
 @unittest.skipUnless(os.environ.get("WCOPY_EXE") and os.environ.get("DLGDRIVER_EXE"),
