@@ -480,6 +480,45 @@ TEST_F(WebCopyRun, RedirectsAreFollowedHereAndCarryCredentialsOnlyToTheirOrigin)
     }
 }
 
+// https stays https: a redirect to http is the server's failure, and the http URL is never
+// asked for; to https (also written without a scheme) it is followed.
+TEST_F(WebCopyRun, RedirectsFromHttpsNeverLeadToHttp) {
+    const std::string secure = "https://srv/files/a.bin";
+    const struct {
+        const char* location;
+        const char* next;  // nullptr: not followed
+    } cases[] = {
+        {"http://srv/files/a.bin", nullptr},
+        {"HTTP://other/a.bin", nullptr},
+        {"https://other/a.bin", "https://other/a.bin"},
+        {"//other/a.bin", "https://other/a.bin"},
+        {"/b.bin", "https://srv/b.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location);
+        fake.Remove(kTarget);
+        events.clear();
+        RecordEvents();
+        wc->Items.Clear();
+        AddHttp(secure);
+        fake.SetHttp(secure, redirects::Redirect(302, c.location));
+        Serve(c.next ? c.next : "http://srv/files/a.bin", "moved");
+        Serve("http://other/a.bin", "moved");
+        const size_t before = fake.HttpRequests().size();
+        wc->Execute();
+        if (!c.next) {
+            EXPECT_EQ(fake.HttpRequests().size(), before + 1);
+            EXPECT_EQ(events[2], "Error 302");
+            EXPECT_FALSE(wc->Items[0].Done);
+            EXPECT_FALSE(fake.Exists(kTarget));
+        } else {
+            ASSERT_EQ(fake.HttpRequests().size(), before + 2);
+            EXPECT_EQ(fake.HttpRequests()[before + 1].url, c.next);
+            EXPECT_EQ(fake.ReadFile(kTarget), "moved");
+        }
+    }
+}
+
 TEST_F(WebCopyRun, RedirectsThatCannotBeFollowedAreFailures) {
     const struct {
         const char* name;
