@@ -41,6 +41,34 @@ TEST_F(WebCopyRun, RequestFlagsAndProgress) {
     }
 }
 
+// A cancel from an event handler stops the run at the next block as the Cancel button does:
+// the file being received is not kept, a file already there stays, later jobs do not run,
+// and the next run starts without it.
+TEST_F(WebCopyRun, CancelFromAnEventHandlerStopsAtTheNextBlock) {
+    fake.WriteFile(kTarget, "old");
+    AddHttp(kUrl);
+    AddHttp("http://srv/dir/b.bin");
+    Serve(kUrl, Body(100000));
+    Serve("http://srv/dir/b.bin", "b");
+    std::vector<uint32_t> sizes;
+    wc->OnCopyProgress = [&](TObject*, int, uint32_t size, uint32_t) {
+        sizes.push_back(size);
+        if (size >= 8192) wc->Cancel();
+    };
+    wc->Execute();
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{4096, 8192}));
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_EQ(fake.ReadFile(kTarget), "old");
+    EXPECT_FALSE(fake.Exists("C:\\dl\\b.bin"));
+    EXPECT_EQ(fake.ListFolder("C:\\dl"), std::vector<std::string>{"a.bin"});
+
+    wc->OnCopyProgress = nullptr;
+    wc->Execute();
+    EXPECT_TRUE(wc->Items[0].Done);
+    EXPECT_TRUE(wc->Items[1].Done);
+    EXPECT_EQ(fake.ReadFile(kTarget), Body(100000));
+}
+
 // A network layer whose reads hand out at most 1000 bytes, as a read-ahead running dry does.
 class ShortReads : public platform::fake::FakePlatform {
 public:
