@@ -68,16 +68,6 @@ protected:
         return names;
     }
 
-    // The installed program started, N.dat as it was, nothing shown, nothing left behind.
-    void ExpectOldKept() {
-        EXPECT_EQ(File("Kassa.exe"), kOld);
-        EXPECT_EQ(File("Kassa.dat"), kInstalled);
-        EXPECT_EQ(os.WinExecCalls().size(), 1u);
-        EXPECT_TRUE(headless::MessageBoxCalls().empty());
-        for (const auto& name : os.ListFolder(kFolder))
-            EXPECT_TRUE(name == "Kassa.exe" || name == "Kassa.dat" || name == "Kassa.txt") << name;
-    }
-
     Key key = LoadKey(TEST_UPDATE_KEY);
 };
 
@@ -115,12 +105,12 @@ TEST_F(SignedLauncherTest, AStampThatIsNotNewerIsNeverRecorded) {
     EXPECT_EQ(File("Kassa.exe"), kOld);
 }
 
-TEST_F(SignedLauncherTest, AnythingTheKeyDidNotVouchForKeepsTheOldProgram) {
+// The signature's refusals are VerifyManifest's (SignedUpdateTest); here the program's: the
+// download stops past the manifest's size, and only the exact bytes are installed.
+TEST_F(SignedLauncherTest, AProgramThatDoesNotMatchTheManifestKeepsTheOldOne) {
     const std::string txt = Manifest(kNewer, kNew);
-    const std::string other = std::string(9000, 'O') + "MZ other signed release";
     std::string flipped = kNew;
     flipped[100] ^= 1;
-    const Key otherKey(EVP_EC_gen("P-256"), EVP_PKEY_free);
     const struct {
         const char* why;
         std::string txt, program;
@@ -130,15 +120,9 @@ TEST_F(SignedLauncherTest, AnythingTheKeyDidNotVouchForKeepsTheOldProgram) {
         {"program one byte longer", txt, kNew + "x"},
         {"program cut short", txt, kNew.substr(0, kNew.size() - 1)},
         {"program much longer", txt, kNew + std::string(300000, 'x')},
-        {"stamp changed after signing", Manifest("2013-07-18 12:00:00", kNew), kNew, Sign(key.get(), txt)},
-        {"signed by another key", txt, kNew, Sign(otherKey.get(), txt)},
-        {"no signature", txt, kNew, std::string()},
-        {"another release's program", txt, other},
-        {"the old format: a stamp, signed with the program", kNewer + "\r\n", kNew,
-         Sign(key.get(), kNewer + "\r\n" + kNew)},
+        {"another release's program", txt, std::string(9000, 'O') + "MZ other signed release"},
         {"program bytes moved onto the manifest", txt + kNew.substr(0, 2), kNew.substr(2),
          Sign(key.get(), txt)},
-        {"a signed manifest of another shape", kNewer + "\r\nsize 5\r\n", kNew},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
