@@ -95,8 +95,16 @@ public:
         if (::MultiByteToWideChar(CP_ACP, 0, to.c_str(), -1, info->FileName, chars) != chars)
             return false;
         info->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * static_cast<size_t>(chars - 1));
-        return ::SetFileInformationByHandle(h_, FileRenameInfo, info,
-                                            static_cast<DWORD>(bytes.size())) != FALSE;
+        // Looked up, not imported: a system without it still runs the program, and a rename
+        // through a handle then fails like any other.
+        using SetInfoFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+        static const auto setInfo = reinterpret_cast<SetInfoFn>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+        if (!setInfo) {
+            ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return false;
+        }
+        return setInfo(h_, FileRenameInfo, info, static_cast<DWORD>(bytes.size())) != FALSE;
     }
 
 private:
