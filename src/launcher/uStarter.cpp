@@ -74,6 +74,26 @@ bool HasContent(const std::string& path) {
     return size > 0;
 }
 
+// Downloads of the new program that launchers which did not end left behind (N.<id>.bin and
+// their partial files). Called only while no other launcher of the program runs.
+void RemoveLeftDownloads(const StarterNames& n) {
+    auto& fs = platform::Fs();
+    std::vector<platform::FindData> found;
+    if (!fs.FindFiles(n.folder + n.baseName + ".*.bin*", found)) return;
+    for (const auto& entry : found) {
+        const std::string rest = entry.cFileName.substr(std::min(entry.cFileName.size(), n.baseName.size() + 1));
+        const size_t digits = rest.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string::npos || rest.compare(digits, 4, ".bin") != 0) continue;
+        // The download itself, or its partial file (".part" and a number, as TargetFile names it).
+        const std::string tail = rest.substr(digits + 4);
+        if (!tail.empty() && (tail.compare(0, 5, ".part") != 0 ||
+                              tail.find_first_not_of("0123456789", 5) != std::string::npos))
+            continue;
+        if (!(entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_))
+            fs.DeleteFile(n.folder + entry.cFileName);
+    }
+}
+
 // Waits for any other launcher of this program to end, at most kLauncherWaitMs, keeping the
 // splash painted; the mutex returned is held until it goes (null when it could not be made).
 std::unique_ptr<platform::NamedMutex> WaitForOtherLaunchers(const StarterNames& n) {
@@ -81,8 +101,10 @@ std::unique_ptr<platform::NamedMutex> WaitForOtherLaunchers(const StarterNames& 
     auto mutex = sys.CreateNamedMutex(LauncherMutexName(n.folder, n.baseName));
     if (!mutex) return mutex;
     const uint32_t start = sys.GetTickCount();
-    while (!mutex->Wait(100) && sys.GetTickCount() - start < kLauncherWaitMs)
+    bool held = false;
+    while (!(held = mutex->Wait(100)) && sys.GetTickCount() - start < kLauncherWaitMs)
         Application->ProcessMessages();
+    if (held) RemoveLeftDownloads(n);
     return mutex;
 }
 

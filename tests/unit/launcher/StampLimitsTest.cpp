@@ -41,6 +41,28 @@ TEST_F(LauncherTest, WaitsForTheOtherLauncherThenRunsAndLetsGo) {
     EXPECT_FALSE(os.NamedMutexHeld(kMutex)) << "held after the launcher ended";
 }
 
+// What launchers that did not end left of their own downloads goes once no other one runs;
+// anything else in the folder stays.
+TEST_F(LauncherTest, LeftDownloadsGoOnlyWhenNoOtherLauncherRuns) {
+    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
+    Serve(os, "Kassa.txt", "2013-07-18 10:00:00");
+    const std::vector<std::string> left = {"Kassa.17.bin", "Kassa.17.bin.part", "Kassa.4242.bin.part3"};
+    const std::vector<std::string> kept = {"Kassa.bin.txt", "Kassa.x1.bin", "Kassa..bin", "Lager.17.bin",
+                                           "Kassa.17.binder"};
+    for (const auto& name : left) os.WriteFile(kFolder + name, "x");
+    for (const auto& name : kept) os.WriteFile(kFolder + name, "x");
+    os.HoldNamedMutex(kMutex);
+    ASSERT_TRUE(RunLauncher());
+    for (const auto& name : left) EXPECT_TRUE(Has(name)) << name << " went while another launcher ran";
+
+    os.HoldNamedMutex(kMutex, 0);
+    Serve(os, "Kassa.txt", "2013-07-18 10:00:00");
+    ASSERT_TRUE(RunLauncher());
+    for (const auto& name : left) EXPECT_FALSE(Has(name)) << name;
+    for (const auto& name : kept) EXPECT_TRUE(Has(name)) << name;
+}
+
 TEST_F(LauncherTest, GoesOnAfterTwoMinutesWhenTheOtherLauncherNeverEnds) {
     os.WriteFile(kFolder + "Kassa.exe", "OLD");
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
