@@ -74,7 +74,7 @@ public:
     std::string LastTargetFile;     // what the open buttons offer at the end
     std::string LastTargetDir;
 
-    bool Cancelled() const { return view.CancelRequested(); }
+    bool Cancelled() const { return view.CancelRequested() || wc.CancelRequested(); }
 
     // The overwrite question and the unique-name rule for a local target that exists: false
     // when the question was refused, else `target` is what to write (LastTargetFile names it

@@ -92,6 +92,11 @@ std::string ResolveRedirect(const std::string& base, const std::string& location
     return origin + path + target;
 }
 
+bool RedirectAllowed(const std::string& from, const std::string& to) {
+    const std::string next = Scheme(to);
+    return Scheme(from) == next || next == "https";
+}
+
 std::string FileNameFromPath(const std::string& path) {
     std::string rest = path;
     // Dropping through the first "/" while one occurs ends just after the last one; the

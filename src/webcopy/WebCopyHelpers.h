@@ -30,6 +30,9 @@ std::string UrlOrigin(const std::string& url);
 // The absolute http or https URL a redirect's Location names, relative to `base`; empty
 // when it names another scheme or holds control characters or backslashes.
 std::string ResolveRedirect(const std::string& base, const std::string& location);
+// Whether a redirect from `from` to `to` may be followed: it keeps the scheme or goes from
+// http to https, never from https to anything else.
+bool RedirectAllowed(const std::string& from, const std::string& to);
 
 // The text after the last "/" or "\" (empty when the text ends with one; all of it when it
 // has none).

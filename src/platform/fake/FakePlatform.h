@@ -235,6 +235,13 @@ public:
     void SetVersionInfo(const std::string& path, const VersionInfo& info);
     void SetVersionInfoError(const std::string& path, uint32_t lastError);  // size 0, this error
     const std::vector<std::string>& ShellOpenCalls() const;
+    void SetProcessId(uint32_t id);  // 4242 unless set
+    // Another process holds the named mutex `name`; it lets go after `waits` Wait calls
+    // of this process (never when -1). Each Wait that finds it held lets its time pass.
+    void HoldNamedMutex(const std::string& name, int waits = -1);
+    bool NamedMutexHeld(const std::string& name);  // by this process or another
+    // Names passed to CreateNamedMutex, in order.
+    const std::vector<std::string>& NamedMutexNames() const;
     void SetWNetAddResult(uint32_t code);
     void SetWNetCancelResult(uint32_t code);
     const std::vector<WNetAddCall>& WNetAddCalls() const;
@@ -304,6 +311,8 @@ public:
     uint32_t GetTickCount() override;
     uint32_t GetLastError() override;
     void SetLastError(uint32_t code) override;
+    uint32_t GetCurrentProcessId() override;
+    std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name) override;
     SystemTime GetLocalTime() override;
     uint32_t GetFileVersionInfoSize(const std::string& path) override;
     bool GetFileVersionInfo(const std::string& path, std::vector<uint8_t>& data) override;
@@ -351,6 +360,15 @@ public:
 
     // Internal: counts a call; true when it must fail (the last error is then `error`).
     bool Fails(const char* name, const std::string& detail, uint32_t error);
+    // Internal: MoveFile, uncounted (a rename through an open handle).
+    bool RenameUncounted(const std::string& from, const std::string& to);
+    // Internal: the named mutexes (FakeMutex.cpp).
+    struct MutexState {
+        bool ours = false;        // held by a NamedMutex of this process
+        bool other = false;       // held by another process
+        int otherWaits = -1;      // Wait calls until the other one lets go; -1: never
+    };
+    MutexState& Mutex(const std::string& name);
 
     struct FsState;
     struct RegState;

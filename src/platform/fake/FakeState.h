@@ -119,6 +119,9 @@ struct FakePlatform::SysState {
     uint32_t wnetCancelResult = 0;
     std::vector<WNetAddCall> wnetAdds;
     std::vector<WNetCancelCall> wnetCancels;
+    uint32_t processId = 4242;
+    std::map<std::string, FakePlatform::MutexState> mutexes;
+    std::vector<std::string> mutexNames;
 };
 
 // ---- Network

@@ -143,7 +143,8 @@ bool HttpDownload(Run& run, Job& job) {
             const std::string next = QueryText(request.get(), platform::HTTP_QUERY_LOCATION, location)
                                          ? ResolveRedirect(url, location)
                                          : std::string();
-            if (!next.empty()) {  // otherwise the status is reported below
+            // Once on https, the rest of the download stays there.
+            if (!next.empty() && RedirectAllowed(url, next)) {  // otherwise the status is reported below
                 ++redirects;
                 url = next;
                 continue;

@@ -35,6 +35,8 @@ class Fault:
     last_modified: Union[None, str, datetime] = None
     content_length: bool = True             # False: no Content-Length header, close to end the body
     headers: Dict[str, str] = field(default_factory=dict)
+    delay: float = 0.0                      # hold the response this long (seconds) first
+    bodies: Optional[List[bytes]] = None    # the n-th request gets bodies[n] (the last one after)
 
 
 @dataclass
@@ -92,6 +94,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         owner = self.server.owner
         path = urllib.parse.urlsplit(self.path).path
         fault = owner.fault_for(path) or Fault()
+        turn = owner.next_turn(path)
+        if fault.delay:
+            time.sleep(min(fault.delay, 30.0))
 
         if fault.auth and self.headers.get("Authorization") != _basic(*fault.auth):
             return self._simple(401, b"Unauthorized\n", {"WWW-Authenticate": 'Basic realm="e2e"'}, send_body)
@@ -100,6 +105,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                                 else f"status {fault.status}\n".encode(), fault.headers, send_body)
 
         body = fault.body
+        if fault.bodies:
+            body = fault.bodies[min(turn, len(fault.bodies) - 1)]
         if body is None:
             body = default_body if default_body is not None else owner.file_bytes(path)
         if body is None:
@@ -197,6 +204,7 @@ class ScriptedHttpServer:
         self.root = os.path.abspath(root)
         self.host, self.port, self.lifetime, self.tls = host, port, lifetime, tls
         self._faults: Dict[str, Fault] = {}
+        self._turns: Dict[str, int] = {}
         self._requests: List[Request] = []
         self._lock = threading.Lock()
         self._httpd = None
@@ -209,6 +217,13 @@ class ScriptedHttpServer:
 
     def fault_for(self, path):
         return self._faults.get(path)
+
+    def next_turn(self, path) -> int:
+        """How many requests for `path` were answered before this one."""
+        with self._lock:
+            turn = self._turns.get(path, 0)
+            self._turns[path] = turn + 1
+            return turn
 
     def put(self, path: str, data: bytes) -> str:
         """Writes a file to be served at `path`; returns its local file name."""
