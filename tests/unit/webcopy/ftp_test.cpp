@@ -129,14 +129,15 @@ TEST_F(Ftp, DeletionActsInItsFolderWhateverAnEarlierUploadLeft) {
     Add(wpFtpUpload, "C:\\src\\x.txt", "in/2024/");  // kept for the download
     Add(wpFtp, "in/2024/x.txt", "C:\\dl", "back.txt");
     Add(wpMultiFtp, "*.none");                         // keeps a connection in the login folder
-    Add(wpFtpDelete, "whatever/x.txt", "in/2024/");
+    Add(wpFtpDelete, "x.txt", "in/2024/");
     Add(wpFtpDelete, "", "in/2024/", "gone.txt");
     Add(wpFtpDelete, "", "no/such", "x.txt");
     wc->Execute();
     EXPECT_EQ(fake.ReadFile("C:\\dl\\back.txt"), "new");
     EXPECT_FALSE(fake.FtpExists(kHost, "/home/in/2024/x.txt"));
     EXPECT_EQ(fake.FtpReadFile(kHost, "/home/x.txt"), "keep me");
-    EXPECT_EQ(JobEvents(), (Events{"Removed 3", "RemoveFailed 4"}));
+    EXPECT_EQ(JobEvents(), (Events{"Removed 3", "RemoveFailed 4", "Error 6",
+                                   "Info 6 Cannot connect to FTP server ftp.example"}));
     std::vector<bool> done;
     for (int i = 0; i < wc->Items.Count(); ++i) done.push_back(wc->Items[i].Done);
     EXPECT_EQ(done, (std::vector<bool>{true, true, true, true, true, false}));
@@ -277,9 +278,9 @@ TEST_F(Ftp, FailuresLeaveNoPartAndAreReported) {
         EXPECT_EQ(JobEvents(), c.reported) << c.why;
         EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"big.bin"})) << c.why;
         EXPECT_EQ(fake.ReadFile("C:\\dl\\big.bin"), "old") << c.why;
-        if (c.kind == wpFtpUpload) {
-            EXPECT_FALSE(fake.FtpExists(kHost, "/home/big.bin")) << c.why;
-        }
+        // The server keeps its copy, and no temporary file is left beside it.
+        EXPECT_EQ(fake.FtpReadFile(kHost, "/home/big.bin"), c.kind == wpFtp ? Body(20000) : "old") << c.why;
+        EXPECT_EQ(fake.FtpTree(kHost), (Events{"/home/", "/home/big.bin"})) << c.why;
     }
 }
 
