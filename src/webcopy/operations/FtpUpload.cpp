@@ -70,7 +70,9 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
             if (!allow) return false;
             // A date outside the calendar is no date: the upload goes ahead.
             TDateTime serverDate = 0;
-            if (!TryFileTimeToDateTime(found.ftLastWriteTime, serverDate)) {
+            const bool dated = TryFileTimeToDateTime(found.ftLastWriteTime, serverDate);
+            if (!dated) {
+                // nothing to compare
             } else if (wc.OnFileDateCheck) {
                 wc.OnFileDateCheck(&wc, task.index, serverDate, allow);
                 task.fileDate = serverDate;
