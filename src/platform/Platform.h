@@ -37,6 +37,7 @@ public:
 
 enum class OpenMode {
     Read,            // existing file, read access, no sharing
+    ReadShared,      // existing file, read access, others may go on reading and writing it
     ReadWrite,       // existing file, read and write access (the framework's default mode)
     CreateWrite,     // create or truncate, write access
     CreateReadWrite, // create or truncate, read and write, no sharing
@@ -118,6 +119,7 @@ public:
     virtual uint32_t WinExec(const std::string& cmdLine, unsigned show) = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint32_t GetTickCount() = 0;
+    virtual uint32_t GetCurrentProcessId() = 0;
     virtual uint32_t GetLastError() = 0;
     virtual void SetLastError(uint32_t code) = 0;
     virtual uint32_t GetCurrentProcessId() = 0;

@@ -114,6 +114,12 @@ private:
     std::string line_;  // the buffer every line is built in
 };
 
+// A byte count as the progress texts and OnCopyProgress take it: 32 bits, a count beyond
+// them held at the largest value rather than wrapped.
+inline uint32_t ProgressValue(uint64_t bytes) {
+    return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
+}
+
 using Operation = bool (*)(Run& run, Job& job);
 
 }  // namespace webcopy

@@ -54,7 +54,7 @@ ReceivedBody ReceiveBody(Run& run, TargetFile& file,
             break;
         }
         body.bytes += got;
-        run.UpdateProgress(static_cast<uint32_t>(body.bytes), total, operationWord, startTick);
+        run.UpdateProgress(ProgressValue(body.bytes), total, operationWord, startTick);
         if (got == 0) break;
     }
     return body;

@@ -455,6 +455,7 @@ std::unique_ptr<File> FakePlatform::Open(const std::string& path, OpenMode mode)
     bool create = false;
     switch (mode) {
     case OpenMode::Read: access = kRead; break;
+    case OpenMode::ReadShared: access = kRead; share = kRead | kWrite; break;
     case OpenMode::ReadWrite: access = kRead | kWrite; share = kRead | kWrite; break;
     case OpenMode::CreateWrite: access = kWrite; share = kRead; create = true; break;
     case OpenMode::CreateReadWrite: access = kRead | kWrite; create = true; break;

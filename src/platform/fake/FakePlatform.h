@@ -77,6 +77,21 @@ struct HttpResponse {
     std::function<void(uint64_t delivered)> onRead;
 };
 
+// How a scripted FTP server misbehaves (SetFtpFaults).
+struct FtpFaults {
+    bool listRefused = false;    // LIST is refused: FtpFindFirstFile finds nothing
+    bool sizeRefused = false;    // SIZE is refused
+    bool renameRefused = false;  // RNFR/RNTO is refused
+    // Every listing gives this size for every file (a server's view of a huge file).
+    std::optional<uint64_t> listedSize;
+    // A download's data connection ends after this many bytes as if the file ended there;
+    // the final reply is then 426.
+    std::optional<uint64_t> cutAfter;
+    // The final reply of every transfer when not empty ("550 Quota exceeded" after the
+    // data): an upload's bytes are then dropped, as the server refused to keep them.
+    std::string transferReply;
+};
+
 // What InternetOpenUrl received.
 struct HttpRequest {
     std::string url;
@@ -271,6 +286,11 @@ public:
     bool FtpExists(const std::string& host, const std::string& path) const;
     // Wine's FtpGetFileSize answers 0 for every file; true makes the double do the same.
     void SetFtpFileSizeAlwaysZero(bool zero);
+    void SetFtpFaults(const std::string& host, const FtpFaults& faults);
+    // Every path of the server's tree below "/", folders with a trailing "/".
+    std::vector<std::string> FtpTree(const std::string& host) const;
+    // The FTP commands sent with FtpCommand, in order.
+    const std::vector<std::string>& FtpCommands() const;
 
     // Called at the start of every FTP read or write and every HTTP upload write, with the
     // bytes moved through that handle so far.
@@ -309,6 +329,7 @@ public:
     uint32_t WinExec(const std::string& cmdLine, unsigned show) override;
     void Sleep(uint32_t ms) override;
     uint32_t GetTickCount() override;
+    uint32_t GetCurrentProcessId() override;  // 0x1234; not counted
     uint32_t GetLastError() override;
     void SetLastError(uint32_t code) override;
     uint32_t GetCurrentProcessId() override;
@@ -356,6 +377,9 @@ public:
     InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                           uint32_t flags, uintptr_t context) override;
     bool FtpDeleteFile(HINTERNET connect, const std::string& name) override;
+    bool FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) override;
+    bool FtpCommand(HINTERNET connect, uint32_t flags, const std::string& command) override;
+    bool InternetGetLastResponseInfo(uint32_t& error, std::string& text) override;
     bool FormatMessage(uint32_t code, std::string& text) override;
 
     // Internal: counts a call; true when it must fail (the last error is then `error`).

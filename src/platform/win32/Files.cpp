@@ -163,6 +163,11 @@ public:
             access = GENERIC_READ;
             disposition = OPEN_EXISTING;
             break;
+        case OpenMode::ReadShared:
+            access = GENERIC_READ;
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            disposition = OPEN_EXISTING;
+            break;
         case OpenMode::ReadWrite:
             access = GENERIC_READ | GENERIC_WRITE;
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;

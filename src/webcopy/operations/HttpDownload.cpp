@@ -99,7 +99,7 @@ bool HttpDownload(Run& run, Job& job) {
     TWebCopy& wc = run.wc;
     job.NoNewerFile = false;
 
-    const std::string urlFileName = FileNameFromPath(job.URL);
+    const std::string urlFileName = FileNameFromPath(UrlWithoutCredentials(job.URL));
     run.SetFileLine(urlFileName, wc.DlgFromServerLabel, HostFromUrl(job.URL), wc.ShowServer);
     Application->ProcessMessages();
 
@@ -222,7 +222,7 @@ bool HttpDownload(Run& run, Job& job) {
     // A body that breaks off is not a download: the caller would take the part for the whole.
     if (body.readFailed || (contentLength > 0 && body.bytes < contentLength)) {
         file.Discard();
-        run.ReportError(ecReadSource, [&job] { return TextReadSource + job.URL; });
+        run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
         return false;
     }
     if (!result) {  // an empty body: nothing arrived to put in place
