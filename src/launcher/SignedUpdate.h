@@ -5,7 +5,8 @@
 
 #include "launcher/uStarter.h"
 
-// The public key built in (SubjectPublicKeyInfo DER bytes); empty in a build without one.
+// The public key in the launcher's configuration block (SubjectPublicKeyInfo DER bytes);
+// empty without one, "-" (accepts nothing) when the block is damaged.
 std::string UpdatePublicKey();
 
 // Decides whether the new program that arrived (N.txt and N.bin in the application folder)

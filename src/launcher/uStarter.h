@@ -11,6 +11,7 @@ class TStFileOperation;
 class TWinXP;
 class TPBSystemPath;
 class TWebCopy;
+struct StarterNames;
 
 class TForm1 : public TForm {
 public:
@@ -35,6 +36,8 @@ private:
     bool InstallNewProgram(const std::string& managed, const std::string& newProgram,
                            bool& abort);
     void ProcessMessages(int times);
+    // Without a base URL: says so and starts the installed program, if there is one.
+    void StartWithoutUpdate(const StarterNames& n);
 };
 
 extern TForm1* Form1;
@@ -77,5 +80,6 @@ bool StampIsNewer(const std::string& server, const std::string& local);
 // and the argument text.
 std::string StartCommand(const std::string& program, const std::string& argumentText);
 
-// The update server's base URL (a build setting).
+// The update server's base URL from the launcher's configuration block; empty in a generic
+// launcher (and when the block is damaged).
 const char* UpdateBaseUrl();
