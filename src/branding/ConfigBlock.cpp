@@ -21,8 +21,10 @@ bool IsUpdateUrl(const std::string& url) {
     else return false;
     if (url.size() >= kUrlSize || url.size() <= host || url[host] == '/' || url.back() != '/')
         return false;
+    // Printable ASCII that a URL may hold as it is: no blank, quote, backslash or the like,
+    // which would have to be escaped to mean what they seem to.
     for (const char c : url)
-        if (c <= ' ' || c > '~') return false;
+        if (c <= ' ' || c > '~' || std::string("\"\\<>^`{|}").find(c) != std::string::npos) return false;
     return true;
 }
 

@@ -22,7 +22,8 @@ inline constexpr size_t kBlockSize = 384;
 static_assert(kKeyOffset + kKeySize <= kBlockSize);
 
 // True for an http:// or https:// URL with a host, ending in "/", at most 255 bytes, of
-// printable ASCII without blanks: what a launcher may be pointed at.
+// printable ASCII without blanks and without the characters a URL never holds unescaped
+// (" \ < > ^ ` { | }): what a launcher may be pointed at.
 bool IsUpdateUrl(const std::string& url);
 
 enum class BlockState {

@@ -54,9 +54,9 @@ bool FindPeHeaders(const std::string& b, PeHeaders& h) {
     if (optionalSize < countAt + 4) return false;
     h.directoryCount = Le(b, h.optional + countAt, 4);
     // Only the directories that fit in the optional header count.
-    const size_t fit = (optionalSize - (h.directories - h.optional)) / 8;
-    if (h.directories > h.optional + optionalSize) h.directoryCount = 0;
-    else if (h.directoryCount > fit) h.directoryCount = static_cast<uint32_t>(fit);
+    const size_t before = h.directories - h.optional;
+    const size_t fit = optionalSize > before ? (optionalSize - before) / 8 : 0;
+    if (h.directoryCount > fit) h.directoryCount = static_cast<uint32_t>(fit);
     return true;
 }
 

@@ -36,6 +36,10 @@ TEST(UpdateUrl, OnlyHttpOrHttpsWithHostAndTrailingSlash) {
         {"http://", false},
         {"https://x.example/mina filer/", false},
         {"https://x.example/\tx/", false},
+        {"https://x.example/\"x/", false},
+        {"https://x.example\\kassa/", false},
+        {"https://x.example/{x}/", false},
+        {"https://x.example/~anna/k%C3%A4/?a=1&b=2/", true},
         {"https://x.example/r\xe4kna/", false},
         {"", false},
     };
