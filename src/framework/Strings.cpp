@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <clocale>
 #include <cstdio>
-#include <locale>
-#include <sstream>
+#include <cstdlib>
 
 #include "framework/Exceptions.h"
 
@@ -89,11 +89,15 @@ bool TryStrToFloat(const std::string& text, double& value, char decimalPoint) {
         if (expDigits == 0) return false;
     }
     if (i != e) return false;
-    std::istringstream in(plain);
-    in.imbue(std::locale::classic());
-    double parsed = 0;
-    in >> parsed;
-    if (in.fail() || !std::isfinite(parsed)) return false;
+    // strtod, not a string stream: the stream and locale machinery would more than double
+    // the size of every program. The text is in the C form; strtod reads the C runtime's
+    // current point, which a host program may have changed with setlocale.
+    const char point = *std::localeconv()->decimal_point;
+    for (char& c : plain)
+        if (c == '.') c = point;
+    char* end = nullptr;
+    const double parsed = std::strtod(plain.c_str(), &end);
+    if (end != plain.c_str() + plain.size() || !std::isfinite(parsed)) return false;
     value = parsed;
     return true;
 }

@@ -42,16 +42,6 @@ bool Verified(const StarterNames& n, const std::string& publicKey, const std::st
 
 }  // namespace
 
-std::string UpdatePublicKey() {
-#ifdef UPDATE_PUBLIC_KEY_DER
-    std::string der;
-    // Checked at configure time; an unreadable key here accepts nothing.
-    return signing::FromHex(UPDATE_PUBLIC_KEY_DER, der) && !der.empty() ? der : std::string("-");
-#else
-    return std::string();
-#endif
-}
-
 bool VerifyManifest(const StarterNames& n, const std::string& publicKey,
                     const std::string& manifestBytes,
                     const std::function<void(const std::string& url)>& fetch, ReleaseManifest& out) {

@@ -8,7 +8,8 @@
 #include "launcher/uStarter.h"
 #include "platform/Platform.h"
 
-// The public key built in (SubjectPublicKeyInfo DER bytes); empty in a build without one.
+// The public key in the launcher's configuration block (SubjectPublicKeyInfo DER bytes);
+// empty without one, "-" (accepts nothing) when the block is damaged.
 std::string UpdatePublicKey();
 
 // Fetches N.sig with `fetch` (which downloads a URL into the application folder) and checks

@@ -17,10 +17,6 @@
 #include "webcopy/WebCopy.h"
 #include "webcopy/WebCopyHelpers.h"
 
-#ifndef UPDATE_BASE_URL
-#define UPDATE_BASE_URL "http://127.0.0.1:8642/"
-#endif
-
 TForm1* Form1 = nullptr;
 
 namespace {
@@ -35,6 +31,7 @@ constexpr const char* kProgramMissing = "N\xe5nting har g\xe5tt fel, ring progra
 constexpr const char* kMissingSuffix = " saknas";
 constexpr const char* kNotStarted = "N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren";
 constexpr const char* kNotStartedSuffix = " kunde inte startas";
+constexpr const char* kNoUpdateUrlSuffix = " saknar uppdateringsadress";
 constexpr const char* kAlreadyStarted = "Ett program \xe4r redan startat. St\xe4ng och f\xf6rs\xf6k igen.";
 constexpr const char* kDefaultStamp = "2001-01-01 00:00:00";
 constexpr unsigned kShowMinimized = 2;  // SW_SHOWMINIMIZED
@@ -118,8 +115,6 @@ bool RecordStamp(const std::string& localStamp, const std::string& bytes) {
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
-
-const char* UpdateBaseUrl() { return UPDATE_BASE_URL; }
 
 std::string LauncherMutexName(const std::string& folder, const std::string& baseName) {
     // Object names allow no backslash and are short: the folder goes in as a digest.
@@ -435,11 +430,28 @@ bool TForm1::InstallSignedRelease(const StarterNames& n, const std::string& mani
     return installed;
 }
 
+void TForm1::StartWithoutUpdate(const StarterNames& n) {
+    Application->ShowMessage(std::string(kNotStarted) + "\r\n" + platform::Sys().ModuleFileName() +
+                             kNoUpdateUrlSuffix);
+    // No server to ask: the installed program is started as it is, and its stamp stays.
+    if (platform::Fs().FileExists(n.managed) &&
+        platform::Sys().WinExec(StartCommand(n.managed, ArgumentText()), kShowMinimized) <=
+            kWinExecFailedMax)
+        Application->ShowMessage(std::string(kNotStarted) + "\r\n" + n.managed + kNotStartedSuffix);
+    Close();
+    Application->Terminate();
+}
+
 void TForm1::FormShow(TObject*) {
     auto& fs = platform::Fs();
     auto& sys = platform::Sys();
     const StarterNames n =
         MakeStarterNames(sys.ModuleFileName(), PBSystemPath1->AppData(), UpdateBaseUrl());
+    // A generic launcher that nobody branded: nothing to download from.
+    if (*UpdateBaseUrl() == '\0') {
+        StartWithoutUpdate(n);
+        return;
+    }
 
     // Steps 1 to 5 are not guarded: an error here is shown by the application's error report
     // and leaves the splash idle.

@@ -46,6 +46,8 @@ private:
     bool InstallSignedRelease(const StarterNames& n, const std::string& manifestBytes,
                               bool& abort);
     void ProcessMessages(int times);
+    // Without a base URL: says so and starts the installed program, if there is one.
+    void StartWithoutUpdate(const StarterNames& n);
 };
 
 extern TForm1* Form1;
@@ -96,5 +98,6 @@ bool StampIsNewer(const std::string& server, const std::string& local);
 // and the argument text.
 std::string StartCommand(const std::string& program, const std::string& argumentText);
 
-// The update server's base URL (a build setting).
+// The update server's base URL from the launcher's configuration block; empty in a generic
+// launcher (and when the block is damaged).
 const char* UpdateBaseUrl();

@@ -1,6 +1,7 @@
 // Per-control native data, fonts, colours and window classes of the Win32 backend.
 #include "framework/win32/Native.h"
 
+#include <cstdlib>
 #include <map>
 #include <tuple>
 #include <unordered_map>
@@ -131,3 +132,10 @@ void ReportUnknownHandlerError() noexcept {
 }
 
 }  // namespace win32
+
+// The C++ library's default terminate handler prints the uncaught exception's demangled type
+// to stderr, which a windowed program does not have, and brings the whole demangler along
+// (about 45 KB). Defined here, in a file every program links, it replaces the library's.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx

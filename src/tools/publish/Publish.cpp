@@ -1,6 +1,7 @@
 // publish: the vendor's command for signed updates.
 //
 //   publish keygen KEY.pem PUBLIC.pem
+//   publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]
 //   publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp "YYYY-MM-DD hh:mm:ss"]
 //
 // The second form writes FOLDER/NAME.bin, FOLDER/NAME.sig and, last, FOLDER/NAME.txt (the
@@ -14,6 +15,7 @@
 
 #include "signing/Sha256.h"
 #include "signing/Signature.h"
+#include "tools/publish/Brand.h"
 #include "tools/publish/Keys.h"
 #ifdef _WIN32
 #include "platform/win32/SystemLibraries.h"
@@ -23,10 +25,14 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: publish keygen KEY.pem PUBLIC.pem\n"
+    "       publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]\n"
     "       publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
     "\n"
     "keygen writes a new ECDSA P-256 key pair: KEY.pem (private, readable by you only; keep it\n"
-    "off the update server) and PUBLIC.pem (build the launcher with -DUPDATE_PUBLIC_KEY=PUBLIC.pem).\n"
+    "off the update server) and PUBLIC.pem (brand the launcher with it).\n"
+    "brand writes OUT.exe, a copy of the generic launcher that updates from URL (http or https,\n"
+    "ending in /) and, with --key, installs only updates signed with KEY.pem; --company and\n"
+    "--product set the names in its version resource. Brand first, then sign OUT.exe.\n"
     "The second form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
     "FOLDER/NAME.sig (the signature over NAME.txt) and last FOLDER/NAME.txt, the manifest: the\n"
     "stamp (--stamp or the current UTC time, greater than the one it replaces) and the SHA-256\n"
@@ -161,8 +167,32 @@ int Publish(const std::string& name, const std::string& programPath, const std::
     return 0;
 }
 
+int BrandCommand(const std::vector<std::string>& args) {
+    publish::BrandRequest request;
+    std::string error;
+    if (!publish::ParseBrandArguments(args, request, error)) throw Failure{error};
+    publish::Branding branding;
+    branding.url = request.url;
+    branding.company = request.company;
+    branding.product = request.product;
+    branding.hasCompany = request.hasCompany;
+    branding.hasProduct = request.hasProduct;
+    std::string program, branded;
+    if (!ReadFile(request.input, program)) throw Failure{"cannot read " + request.input};
+    if (!request.keyPath.empty() && !ReadFile(request.keyPath, branding.keyPem))
+        throw Failure{"cannot read " + request.keyPath};
+    if (!publish::Brand(program, branding, branded, error)) throw Failure{request.input + ": " + error};
+    PutFile(request.output, branded, true);
+    const std::string updates = request.keyPath.empty() ? std::string("any update")
+                                                        : "updates signed with the key of " + request.keyPath;
+    std::printf("wrote %s: installs %s from %s\n", request.output.c_str(), updates.c_str(),
+                request.url.c_str());
+    return 0;
+}
+
 int Run(const std::vector<std::string>& args) {
     if (args.size() == 3 && args[0] == "keygen") return KeyGen(args[1], args[2]);
+    if (!args.empty() && args[0] == "brand") return BrandCommand({args.begin() + 1, args.end()});
     if (args.size() < 3) throw Failure{""};
     std::string key, stamp;
     bool stampGiven = false;
