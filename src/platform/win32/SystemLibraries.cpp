@@ -75,4 +75,9 @@ void* LoadSystemLibrary(const char* name) { return LoadFromSystemFolder(name); }
 
 void RestrictLibrarySearchToSystemFolder() {
     if (auto set = SetDefaultDllDirectoriesProc()) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Common controls 6 loads MSIMG32 by name when it first draws a blend, and a loader that
+    // does not apply the search flags to a system library's own loads would take a file of
+    // that name from the program's folder. Once loaded from the system folder, that is the
+    // one every later load by name gets.
+    LoadFromSystemFolder("msimg32.dll");
 }

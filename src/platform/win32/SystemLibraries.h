@@ -2,7 +2,8 @@
 #pragma once
 
 // Makes every later library load of the process search the system folder only (not the
-// program's folder nor the current folder). Call it first thing in a program entry. The
+// program's folder nor the current folder), and loads from there the libraries that system
+// libraries load by name later on. Call it first thing in a program entry. The
 // delay-imported system libraries (VERSION, MPR, WININET, COMCTL32, MSIMG32) are loaded from
 // the system folder whether or not it was called; one that cannot be loaded is reported in a
 // message box and ends the process with exit code 1.
