@@ -63,6 +63,10 @@ std::string ReadWholeFile(const std::string& path) {
 
 std::string ReadStamp(const std::string& path) { return FirstLine(ReadWholeFile(path)); }
 
+// What a kept part of the new program is tied to besides the server's validator: the
+// release it was fetched for, so that a new stamp never continues an older part.
+std::string ProgramResumeKey(const std::string& serverStamp) { return "stamp " + serverStamp; }
+
 // A file that exists and holds at least one byte.
 bool HasContent(const std::string& path) {
     auto file = platform::Fs().Open(path, platform::OpenMode::Read);
@@ -272,6 +276,8 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
     stored->HTTPCommand = hcPost;
     stored->Protocol = wpHttp;
     WebCopy1->ShowElapsedTime = true;
+    // A silent server must not hold the user at the splash: the installed program starts.
+    WebCopy1->StallTimeout = 20;
     WebCopy1->SetVersion("2.1.0.0");
 }
 
@@ -290,11 +296,15 @@ void TForm1::ProcessMessages(int times) {
     for (int i = 0; i < times; ++i) Application->ProcessMessages();
 }
 
-bool TForm1::Fetch(const std::string& folder, const std::string& url) {
+bool TForm1::Fetch(const std::string& folder, const std::string& url, const std::string& resumeKey) {
     WebCopy1->Items.Clear();
     TWebCopyItem* item = WebCopy1->Items.Add();
     item->TargetDir = folder;
     item->URL = url;
+    // A program that broke off is continued by the next start, as long as it is the same
+    // release (the key) and the same file on the server (its validator).
+    item->Resume = !resumeKey.empty();
+    item->ResumeKey = resumeKey;
     WebCopy1->Execute();
     return WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done;
 }
@@ -373,7 +383,8 @@ void TForm1::FormShow(TObject*) {
             ProcessMessages(5);
             // Only this run's complete download may be installed, never a file left before.
             fs.DeleteFile(n.newProgram);
-            const bool arrived = Fetch(n.folder, n.programUrl) && HasContent(n.newProgram);
+            const bool arrived =
+                Fetch(n.folder, n.programUrl, ProgramResumeKey(serverStamp)) && HasContent(n.newProgram);
             ProcessMessages(5);
             sys.Sleep(100);
             // Without a complete new program (signed, in a build with a key) the installed

@@ -30,8 +30,10 @@ public:
     void Timer1Timer(TObject* Sender);
 
 private:
-    // Runs one download into `folder`; true when the job ended done.
-    bool Fetch(const std::string& folder, const std::string& url);
+    // Runs one download into `folder`; true when the job ended done. A non-empty
+    // `resumeKey` lets a download that breaks off be continued later under that key.
+    bool Fetch(const std::string& folder, const std::string& url,
+               const std::string& resumeKey = std::string());
     bool InstallNewProgram(const std::string& managed, const std::string& newProgram,
                            bool& abort);
     void ProcessMessages(int times);

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/win32/Defaults.h"
+#include "platform/win32/StallPump.h"
 #include "platform/win32/Win.h"
 
 namespace platform::win32 {
@@ -32,10 +33,13 @@ public:
         return OwnHandle(Track(::InternetOpenA(agent.c_str(), accessType, proxy, bypass, flags), false));
     }
 
+    // A pump whose helper is blocked in a call on `h` is let go first: on Windows the close
+    // then ends that call.
     bool InternetCloseHandle(HINTERNET h) override {
         {
             std::lock_guard<std::mutex> lock(mu_);
             readers_.erase(h);
+            pumps_.erase(h);
         }
         return ::InternetCloseHandle(h) != FALSE;
     }
@@ -43,6 +47,28 @@ public:
     bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override {
         return ::InternetSetOptionA(h, option, const_cast<char*>(value.c_str()),
                                     static_cast<DWORD>(value.size() + 1)) != FALSE;
+    }
+
+    bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) override {
+        DWORD v = value;
+        return ::InternetSetOptionA(h, option, &v, sizeof v) != FALSE;
+    }
+
+    bool SetStallLimit(HINTERNET request, uint32_t ms) override {
+        // The library's own limits too, where it has them (Windows).
+        DWORD v = ms;
+        ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &v, sizeof v);
+        ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &v, sizeof v);
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = pumps_.find(request);
+        if (ms == 0) {
+            if (it != pumps_.end()) pumps_.erase(it);
+        } else if (it != pumps_.end()) {
+            it->second->SetLimit(ms);
+        } else {
+            pumps_[request] = std::make_unique<StallPump>(request, ms);
+        }
+        return true;
     }
 
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
@@ -66,30 +92,19 @@ public:
     // so a failure or the end (TRUE with 0) reaches the caller after all buffered bytes.
     bool InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) override {
         ReadAhead* ra = Reader(h);
+        StallPump* pump = Pump(h);
         DWORD n = 0;
         if (!ra) {
-            const BOOL ok = ::InternetReadFile(h, buffer, toRead, &n);
+            const bool ok = pump ? pump->Read(buffer, toRead, n)
+                                 : ::InternetReadFile(h, buffer, toRead, &n) != FALSE;
             if (read) *read = n;
-            return ok != FALSE;
+            return ok;
         }
         if (ra->pos == ra->end && toRead > 0) {
-            // A read returns only when its whole size has arrived (or the body ended), so
-            // ask for what is there already, never for less than the caller would have; and
-            // while the data streams in fast (WinInet holds at most 8 KiB ready), for twice
-            // what the last refill got quickly, up to the buffer.
-            DWORD available = 0;
-            if (ra->grown < 8192 && !::InternetQueryDataAvailable(h, &available, 0, 0))
-                available = 0;
-            const DWORD size =
-                std::min(std::max({available, static_cast<DWORD>(toRead), ra->grown}), kReadAhead);
-            const auto start = std::chrono::steady_clock::now();
-            if (!::InternetReadFile(h, ra->data.get(), size, &n)) {
+            if (!(pump ? pump->Read(ra->data.get(), kReadAhead, n) : Refill(h, *ra, toRead, n))) {
                 if (read) *read = 0;
                 return false;
             }
-            const bool quick =
-                n == size && std::chrono::steady_clock::now() - start <= kQuickRefill;
-            ra->grown = quick ? std::min(size * 2, kReadAhead) : 0;
             ra->pos = 0;
             ra->end = n;
         }
@@ -131,6 +146,11 @@ public:
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
                            uint32_t* written) override {
         DWORD n = 0;
+        if (StallPump* pump = Pump(h)) {
+            const bool ok = pump->Write(buffer, toWrite, n);
+            if (written) *written = n;
+            return ok;
+        }
         const BOOL ok = ::InternetWriteFile(h, buffer, toWrite, &n);
         if (written) *written = n;
         return ok != FALSE;
@@ -204,11 +224,33 @@ private:
     HINTERNET Track(HINTERNET h, bool readAhead) {
         if (!h) return h;
         std::lock_guard<std::mutex> lock(mu_);
+        pumps_.erase(h);
         if (readAhead)
             readers_[h] = std::make_unique<ReadAhead>();
         else
             readers_.erase(h);
         return h;
+    }
+
+    // A read returns only when its whole size has arrived (or the body ended), so ask for
+    // what is there already, never for less than the caller would have; and while the data
+    // streams in fast (WinInet holds at most 8 KiB ready), for twice what the last refill got
+    // quickly, up to the buffer.
+    static bool Refill(HINTERNET h, ReadAhead& ra, DWORD toRead, DWORD& n) {
+        DWORD available = 0;
+        if (ra.grown < 8192 && !::InternetQueryDataAvailable(h, &available, 0, 0)) available = 0;
+        const DWORD size = std::min(std::max({available, toRead, ra.grown}), kReadAhead);
+        const auto start = std::chrono::steady_clock::now();
+        if (!::InternetReadFile(h, ra.data.get(), size, &n)) return false;
+        const bool quick = n == size && std::chrono::steady_clock::now() - start <= kQuickRefill;
+        ra.grown = quick ? std::min(size * 2, kReadAhead) : 0;
+        return true;
+    }
+
+    StallPump* Pump(HINTERNET h) {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = pumps_.find(h);
+        return it == pumps_.end() ? nullptr : it->second.get();
     }
 
     ReadAhead* Reader(HINTERNET h) {
@@ -219,6 +261,7 @@ private:
 
     std::mutex mu_;
     std::unordered_map<HINTERNET, std::unique_ptr<ReadAhead>> readers_;
+    std::unordered_map<HINTERNET, std::unique_ptr<StallPump>> pumps_;
 };
 
 }  // namespace
