@@ -63,7 +63,7 @@ TDateTime ServerDate(platform::HINTERNET request) {
 
 // Reads one block: up to `size` bytes, fewer only at the end of the body. The network layer
 // may hand out less than asked in the middle of a body (its read-ahead runs dry), so it is
-// asked again until the block is full.
+// asked again until the block is full. On a failure `got` holds what came before it.
 bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got) {
     got = 0;
     while (got < size) {
@@ -294,12 +294,16 @@ bool HttpDownload(Run& run, Job& job) {
         if (const uint32_t limit = run.StallLimitMs(); limit > 0)
             net.SetStallLimit(request.get(), limit);
         uint32_t readError = 0;
+        bool failed = false;
         const ReceivedBody body = ReceiveBody(
             run, file,
-            [&request, &readError](unsigned char* buffer, uint32_t size, uint32_t& got) {
+            [&request, &readError, &failed](unsigned char* buffer, uint32_t size, uint32_t& got) {
+                got = 0;
+                if (failed) return false;
                 if (ReadBlock(request.get(), buffer, size, got)) return true;
                 readError = platform::Sys().GetLastError();
-                return false;
+                failed = true;
+                return got > 0;  // what came before the failure is kept; the next read fails
             },
             static_cast<uint32_t>(total > 0 ? total : contentLength), wc.DlgDwnload, offset);
         request.reset();
