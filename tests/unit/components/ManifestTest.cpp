@@ -8,8 +8,7 @@
 namespace {
 
 std::string ReadSourceFile(const std::string& relative) {
-    std::string here = __FILE__;
-    std::string root = here.substr(0, here.rfind("tests/unit/components/"));
+    const std::string root = PROJECT_SOURCE_DIR;
     std::ifstream in(root + relative, std::ios::binary);
     EXPECT_TRUE(in.good()) << root + relative;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
