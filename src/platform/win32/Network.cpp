@@ -95,13 +95,13 @@ public:
         StallPump* pump = Pump(h);
         DWORD n = 0;
         if (!ra) {
-            const bool ok = pump ? pump->Read(buffer, toRead, n)
+            const bool ok = pump ? pump->Read(buffer, toRead, n, true)
                                  : ::InternetReadFile(h, buffer, toRead, &n) != FALSE;
             if (read) *read = n;
             return ok;
         }
         if (ra->pos == ra->end && toRead > 0) {
-            if (!(pump ? pump->Read(ra->data.get(), kReadAhead, n) : Refill(h, *ra, toRead, n))) {
+            if (!(pump ? PumpRefill(*pump, *ra, n) : Refill(h, *ra, toRead, n))) {
                 if (read) *read = 0;
                 return false;
             }
@@ -244,6 +244,18 @@ private:
         if (!::InternetReadFile(h, ra.data.get(), size, &n)) return false;
         const bool quick = n == size && std::chrono::steady_clock::now() - start <= kQuickRefill;
         ra.grown = quick ? std::min(size * 2, kReadAhead) : 0;
+        return true;
+    }
+
+    // The same through a stall pump. While the data trickles only what is there is taken,
+    // so the wait is for the next byte, never for a block that is slow to fill.
+    static bool PumpRefill(StallPump& pump, ReadAhead& ra, DWORD& n) {
+        const bool trickling = ra.grown < 8192;
+        const DWORD size = trickling ? kReadAhead : ra.grown;
+        if (!pump.Read(ra.data.get(), size, n, trickling)) return false;
+        const bool quick =
+            (trickling ? n >= 4096 : n == size) && pump.LastCallTime() <= kQuickRefill;
+        ra.grown = quick ? std::min(std::max<DWORD>(n, 4096) * 2, kReadAhead) : 0;
         return true;
     }
 

@@ -23,9 +23,11 @@ struct StallPump::Shared {
     bool abandoned = false;  // the owner stopped waiting; the helper ends after its call
     std::vector<char> data;  // read: what arrived; write: what to send
     DWORD size = 0;          // asked for
+    bool onlyWhatIsThere = false;
     DWORD moved = 0;
     BOOL ok = FALSE;
     DWORD error = 0;
+    std::chrono::steady_clock::duration took{};
 
     void Serve() {
         std::unique_lock<std::mutex> lock(mu);
@@ -34,23 +36,27 @@ struct StallPump::Shared {
             if (op == kQuit) return;
             const int what = op;
             const DWORD want = size;
+            const bool ask = onlyWhatIsThere;
             lock.unlock();
             BOOL result = FALSE;
             DWORD n = 0;
             DWORD lastError = 0;
+            const auto began = std::chrono::steady_clock::now();
             if (what == kRead) {
                 // Asking for no more than is there keeps the wait to the first byte: a read
                 // of more returns only when all of it has come.
-                DWORD available = 0;
-                result = ::InternetQueryDataAvailable(request, &available, 0, 0);
-                if (result && available > 0)
+                DWORD available = want;
+                if (ask) result = ::InternetQueryDataAvailable(request, &available, 0, 0);
+                if ((!ask || result) && available > 0)
                     result = ::InternetReadFile(request, data.data(), std::min(available, want), &n);
                 if (!result) lastError = ::GetLastError();
             } else {
                 result = ::InternetWriteFile(request, data.data(), want, &n);
                 if (!result) lastError = ::GetLastError();
             }
+            const auto spent = std::chrono::steady_clock::now() - began;
             lock.lock();
+            took = spent;
             ok = result;
             moved = n;
             error = lastError;
@@ -76,7 +82,7 @@ StallPump::~StallPump() {
     shared_->cv.notify_all();
 }
 
-bool StallPump::Call(int op, DWORD size) {
+bool StallPump::Call(int op, DWORD size, bool onlyWhatIsThere) {
     if (spent_) {
         ::SetLastError(ERROR_INTERNET_TIMEOUT);
         return false;
@@ -84,6 +90,7 @@ bool StallPump::Call(int op, DWORD size) {
     std::unique_lock<std::mutex> lock(shared_->mu);
     shared_->op = op;
     shared_->size = size;
+    shared_->onlyWhatIsThere = onlyWhatIsThere;
     shared_->done = false;
     shared_->cv.notify_all();
     if (!shared_->cv.wait_for(lock, std::chrono::milliseconds(limit_),
@@ -92,18 +99,19 @@ bool StallPump::Call(int op, DWORD size) {
         ::SetLastError(ERROR_INTERNET_TIMEOUT);
         return false;
     }
+    took_ = shared_->took;
     if (!shared_->ok) ::SetLastError(shared_->error);
     return shared_->ok != FALSE;
 }
 
-bool StallPump::Read(void* buffer, DWORD size, DWORD& got) {
+bool StallPump::Read(void* buffer, DWORD size, DWORD& got, bool onlyWhatIsThere) {
     got = 0;
-    if (spent_) return Call(kRead, size);  // the helper may still write into its buffer
+    if (spent_) return Call(kRead, size, false);  // the helper may still write into its buffer
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
         if (shared_->data.size() < size) shared_->data.resize(size);
     }
-    if (!Call(kRead, size)) return false;
+    if (!Call(kRead, size, onlyWhatIsThere)) return false;
     std::lock_guard<std::mutex> lock(shared_->mu);
     got = std::min(shared_->moved, size);
     std::memcpy(buffer, shared_->data.data(), got);
@@ -112,12 +120,12 @@ bool StallPump::Read(void* buffer, DWORD size, DWORD& got) {
 
 bool StallPump::Write(const void* buffer, DWORD size, DWORD& written) {
     written = 0;
-    if (spent_) return Call(kWrite, size);
+    if (spent_) return Call(kWrite, size, false);
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
         shared_->data.assign(static_cast<const char*>(buffer), static_cast<const char*>(buffer) + size);
     }
-    if (!Call(kWrite, size)) return false;
+    if (!Call(kWrite, size, false)) return false;
     std::lock_guard<std::mutex> lock(shared_->mu);
     written = shared_->moved;
     return true;

@@ -6,6 +6,7 @@
 // only the request handle and the pump's own buffer; a pump given up on lets its helper
 // finish the call on its own (closing the handle ends it on Windows, the server's close or
 // the process's end under Wine) and the helper then frees what is left.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -20,22 +21,28 @@ public:
     StallPump(const StallPump&) = delete;
     StallPump& operator=(const StallPump&) = delete;
 
-    // Waits until some bytes are there (or the body ended) and reads up to `size` of them
-    // into `buffer`. False with the last error set on failure, ERROR_INTERNET_TIMEOUT when
-    // nothing arrived within the limit (the pump is then spent: every later call fails so).
-    bool Read(void* buffer, DWORD size, DWORD& got);
+    // Reads into `buffer`: with `onlyWhatIsThere`, waits until some bytes are there (or the
+    // body ended) and takes up to `size` of them; else reads `size` bytes (fewer at the end),
+    // which returns only when all have come. False with the last error set on failure,
+    // ERROR_INTERNET_TIMEOUT when the call did not end within the limit (the pump is then
+    // spent: every later call fails so).
+    bool Read(void* buffer, DWORD size, DWORD& got, bool onlyWhatIsThere);
     bool Write(const void* buffer, DWORD size, DWORD& written);
 
     void SetLimit(DWORD limitMs) { limit_ = limitMs; }
+    // How long the helper spent inside the last read or write that ended, without the
+    // hand-over between the threads.
+    std::chrono::steady_clock::duration LastCallTime() const { return took_; }
 
     struct Shared;
 
 private:
-    bool Call(int op, DWORD size);
+    bool Call(int op, DWORD size, bool onlyWhatIsThere);
 
     std::shared_ptr<Shared> shared_;
     DWORD limit_;
     bool spent_ = false;
+    std::chrono::steady_clock::duration took_{};
 };
 
 }  // namespace platform::win32
