@@ -78,8 +78,9 @@ public:
     virtual bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) = 0;
     // From now on a read (InternetReadFile) or write (InternetWriteFile) on `request` that
     // moves no byte for `ms` milliseconds fails with ERROR_INTERNET_TIMEOUT_; 0 lifts the
-    // limit. Holds where the library's own time-outs do not (Wine has none for reads).
-    virtual bool SetStallLimit(HINTERNET request, uint32_t ms) = 0;
+    // limit. On a session: an InternetOpenUrl over it whose answer does not come within `ms`
+    // fails so. Holds where the library's own time-outs do not (Wine has none for reads).
+    virtual bool SetStallLimit(HINTERNET handle, uint32_t ms) = 0;
     virtual InetHandle InternetOpenUrl(HINTERNET session, const std::string& url,
                                       const char* headers, uint32_t headersLength,
                                       uint32_t flags, uintptr_t context) = 0;

@@ -82,6 +82,7 @@ void OpenSession(Run& run) {
              {platform::INTERNET_OPTION_CONNECT_TIMEOUT, platform::INTERNET_OPTION_SEND_TIMEOUT,
               platform::INTERNET_OPTION_RECEIVE_TIMEOUT})
             net.InternetSetOption(run.Session.get(), option, limit);
+        net.SetStallLimit(run.Session.get(), limit);  // a server that never answers
     }
 }
 

@@ -268,7 +268,8 @@ bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, uint32_t valu
 bool FakePlatform::SetStallLimit(HINTERNET request, uint32_t ms) {
     if (Fails("SetStallLimit", std::to_string(ms), kErrInvalidParameter)) return false;
     uint32_t error = 0;
-    if (!Lookup(*net_, request, {NetHandle::UrlRequest, NetHandle::UploadRequest}, error))
+    if (!Lookup(*net_, request, {NetHandle::Session, NetHandle::UrlRequest, NetHandle::UploadRequest},
+                error))
         return Failed(error, false);
     net_->stallLimits[request] = ms;
     return true;
@@ -322,6 +323,10 @@ InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& u
     h.parent = session;
     h.request = request;
     h.response = script->second(request);
+    if (h.response.silent) {
+        WaitOutStall(session);
+        return nullptr;
+    }
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 

@@ -79,6 +79,9 @@ struct HttpResponse {
     // a read then waits out the handle's stall limit (the ticks advance by it) and fails
     // with 12002. Without a limit such a read would wait for ever: it throws instead.
     std::optional<uint64_t> stallAfter;
+    // The server takes the request and sends nothing at all: InternetOpenUrl waits out the
+    // session's stall limit and fails with 12002 (or throws without a limit).
+    bool silent = false;
     // Called at the start of every InternetReadFile with the body bytes delivered so far.
     std::function<void(uint64_t delivered)> onRead;
 };

@@ -2,7 +2,9 @@
 // per call under Wine, and the transfers read in small blocks.
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -15,12 +17,14 @@ namespace platform::win32 {
 namespace {
 
 constexpr DWORD kReadAhead = 64 * 1024;
+// Through a stall pump each refill costs a hand-over between two threads: fewer, larger ones.
+constexpr DWORD kPumpReadAhead = 256 * 1024;
 
 // A refill that took at most this long lets the next one ask for twice as much.
 constexpr std::chrono::microseconds kQuickRefill{4000};
 
 struct ReadAhead {
-    std::unique_ptr<char[]> data{new char[kReadAhead]};
+    std::unique_ptr<char[]> data{new char[kPumpReadAhead]};
     DWORD pos = 0;
     DWORD end = 0;
     DWORD grown = 0;  // size earned by quick refills; 0 while the data trickles
@@ -40,6 +44,7 @@ public:
             std::lock_guard<std::mutex> lock(mu_);
             readers_.erase(h);
             pumps_.erase(h);
+            openLimits_.erase(h);
         }
         return ::InternetCloseHandle(h) != FALSE;
     }
@@ -55,6 +60,11 @@ public:
     }
 
     bool SetStallLimit(HINTERNET request, uint32_t ms) override {
+        if (IsSession(request)) {
+            std::lock_guard<std::mutex> lock(mu_);
+            openLimits_[request] = ms;
+            return true;
+        }
         // The library's own limits too, where it has them (Windows).
         DWORD v = ms;
         ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &v, sizeof v);
@@ -73,8 +83,15 @@ public:
 
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override {
-        return OwnHandle(Track(::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context),
-                     true));
+        DWORD limit = 0;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = openLimits_.find(session);
+            if (it != openLimits_.end()) limit = it->second;
+        }
+        HINTERNET h = limit > 0 ? OpenUrlWithin(limit, session, url, headers, headersLength, flags, context)
+                                : ::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context);
+        return OwnHandle(Track(h, true));
     }
 
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
@@ -225,6 +242,7 @@ private:
         if (!h) return h;
         std::lock_guard<std::mutex> lock(mu_);
         pumps_.erase(h);
+        openLimits_.erase(h);
         if (readAhead)
             readers_[h] = std::make_unique<ReadAhead>();
         else
@@ -251,12 +269,60 @@ private:
     // so the wait is for the next byte, never for a block that is slow to fill.
     static bool PumpRefill(StallPump& pump, ReadAhead& ra, DWORD& n) {
         const bool trickling = ra.grown < 8192;
-        const DWORD size = trickling ? kReadAhead : ra.grown;
+        const DWORD size = trickling ? kPumpReadAhead : ra.grown;
         if (!pump.Read(ra.data.get(), size, n, trickling)) return false;
         const bool quick =
             (trickling ? n >= 4096 : n == size) && pump.LastCallTime() <= kQuickRefill;
-        ra.grown = quick ? std::min(std::max<DWORD>(n, 4096) * 2, kReadAhead) : 0;
+        ra.grown = quick ? std::min(std::max<DWORD>(n, 4096) * 2, kPumpReadAhead) : 0;
         return true;
+    }
+
+    static bool IsSession(HINTERNET h) {
+        DWORD type = 0;
+        DWORD size = sizeof type;
+        return ::InternetQueryOptionA(h, INTERNET_OPTION_HANDLE_TYPE, &type, &size) &&
+               type == INTERNET_HANDLE_TYPE_INTERNET;
+    }
+
+    // InternetOpenUrlA on a helper thread, waited for at most `limit` ms: under Wine a server
+    // that takes the request and never answers holds the call for ever. A call given up on
+    // closes its handle itself if it ever gets one.
+    static HINTERNET OpenUrlWithin(DWORD limit, HINTERNET session, const std::string& url,
+                                   const char* headers, uint32_t headersLength, uint32_t flags,
+                                   uintptr_t context) {
+        struct Call {
+            std::mutex mu;
+            std::condition_variable cv;
+            bool done = false, abandoned = false;
+            HINTERNET result = nullptr;
+            DWORD error = 0;
+        };
+        auto call = std::make_shared<Call>();
+        std::string extra;
+        if (headers) extra = headersLength == 0xFFFFFFFFu ? std::string(headers) : std::string(headers, headersLength);
+        const bool hasHeaders = headers != nullptr;
+        std::thread([call, session, url, extra, hasHeaders, flags, context] {
+            HINTERNET h = ::InternetOpenUrlA(session, url.c_str(), hasHeaders ? extra.c_str() : nullptr,
+                                             static_cast<DWORD>(extra.size()), flags, context);
+            const DWORD error = ::GetLastError();
+            std::lock_guard<std::mutex> lock(call->mu);
+            if (call->abandoned) {
+                if (h) ::InternetCloseHandle(h);
+                return;
+            }
+            call->result = h;
+            call->error = error;
+            call->done = true;
+            call->cv.notify_all();
+        }).detach();
+        std::unique_lock<std::mutex> lock(call->mu);
+        if (!call->cv.wait_for(lock, std::chrono::milliseconds(limit), [&call] { return call->done; })) {
+            call->abandoned = true;
+            ::SetLastError(ERROR_INTERNET_TIMEOUT);
+            return nullptr;
+        }
+        ::SetLastError(call->error);
+        return call->result;
     }
 
     StallPump* Pump(HINTERNET h) {
@@ -274,6 +340,7 @@ private:
     std::mutex mu_;
     std::unordered_map<HINTERNET, std::unique_ptr<ReadAhead>> readers_;
     std::unordered_map<HINTERNET, std::unique_ptr<StallPump>> pumps_;
+    std::unordered_map<HINTERNET, DWORD> openLimits_;  // by session
 };
 
 }  // namespace

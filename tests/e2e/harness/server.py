@@ -43,6 +43,7 @@ class Fault:
     if_range: bool = True                   # False: the rest is sent whatever If-Range names
     cuts: List[int] = field(default_factory=list)  # the n-th body sent stops at file offset cuts[n], then FIN
     silence: Optional[Tuple[int, float]] = None    # (bytes sent, seconds of silence) before closing
+    mute: Optional[float] = None            # take the request, answer nothing for this long, close
 
 
 @dataclass
@@ -100,6 +101,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         owner = self.server.owner
         path = urllib.parse.urlsplit(self.path).path
         fault = owner.fault_for(path) or Fault()
+        if fault.mute is not None:
+            time.sleep(fault.mute)
+            return self._close(reset=False)
 
         if fault.auth and self.headers.get("Authorization") != _basic(*fault.auth):
             return self._simple(401, b"Unauthorized\n", {"WWW-Authenticate": 'Basic realm="e2e"'}, send_body)

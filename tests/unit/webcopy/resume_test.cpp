@@ -263,13 +263,26 @@ TEST_F(Resume, ASilentServerFailsTheJobAfterTheStallLimit) {
         fake.Remove("C:\\dl");
         fake.MakeDirectory("C:\\dl");
     }
+    // A server that takes the request and never answers holds the job no longer either.
+    wc->Items.Clear();
+    events.clear();
+    HttpResponse silent;
+    silent.silent = true;
+    fake.SetHttp(kUrl, silent);
+    AddHttp(kUrl);
+    const uint32_t ticks = fake.Ticks();
+    wc->Execute();
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_GE(fake.Ticks() - ticks, 20000u);
+    EXPECT_EQ(events[2], "NotFound " + std::string(kUrl));
     // The session carries the limit as the library's own time-outs too.
     std::vector<std::string> timeouts;
     for (const auto& o : fake.OptionsSet())
         if (o.option == 2 || o.option == 5 || o.option == 6)
             timeouts.push_back(std::to_string(o.option) + "=" + o.value);
     EXPECT_EQ(timeouts, (std::vector<std::string>{"2=20000", "5=20000", "6=20000", "2=20000",
-                                                  "5=20000", "6=20000"}));
+                                                  "5=20000", "6=20000", "2=20000", "5=20000",
+                                                  "6=20000"}));
 }
 
 TEST_F(Resume, AnUploadTheServerStopsTakingFailsWithTheWriteError) {
