@@ -343,6 +343,13 @@ bool HttpDownload(Run& run, Job& job) {
             run.ReportError(ecReadSource, [&job] { return TextReadSource + job.URL; });
             return false;
         }
+        // A rest without a length that runs past the file's end is no part of that file.
+        if (resumable && offset + body.bytes != total) {
+            file.Discard();
+            partial.Discard();
+            run.ReportError(ecReadSource, [&job] { return TextReadSource + job.URL; });
+            return false;
+        }
         if (!result) {  // an empty body: nothing arrived to put in place
             file.Discard();
             if (resumable) partial.Discard();

@@ -169,6 +169,25 @@ TEST_F(Resume, ARangeThatIsNotTheRestAskedForIsRefused) {
     }
 }
 
+TEST_F(Resume, ARestWithoutLengthThatRunsPastTheEndIsRefused) {
+    fake.WriteFile(kTarget, "old");
+    RangeServer server{Body(20000)};
+    server.cuts = {{0, 5000}, {1, 6000}, {2, 7000}};
+    Serve(server);
+    AddJob();
+    wc->Execute();
+    fake.SetHttpHandler(kUrl, [&server](const HttpRequest& rq) {
+        HttpResponse r = server(rq);
+        r.hasContentLength = false;
+        r.body += "trailing bytes";
+        return r;
+    });
+    wc->Execute();
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_EQ(fake.ReadFile(kTarget), "old");
+    EXPECT_EQ(LeftOver(), std::vector<std::string>{});
+}
+
 TEST_F(Resume, ARangeNobodyAskedForIsNoFile) {
     fake.WriteFile(kTarget, "old");
     HttpResponse r;
