@@ -8,7 +8,8 @@ serves scripts/e2e/demo-server. Run through scripts/demo, which builds it first.
 --signed: the launcher is the build made with the end-to-end tests' public key
 (tests/e2e/starter_signed.exe); the vendor side publishes each update with publish.exe
 (its signing command, here under Wine) and the test key; the second start meets an update
-whose program was changed after signing and keeps the installed one.
+whose program was changed after signing (it no longer matches the signed manifest) and keeps
+the installed one.
 """
 import os
 import shutil
@@ -152,7 +153,7 @@ def main(build, signed):
                 f.write(bytes([last[0] ^ 1]))
             print("  then one byte of Demo.bin changed on the server, after signing")
             ok &= run_once(wine, server, launcher, app, builds,
-                           "second start: the signature does not match, the installed program stays")
+                           "second start: the program does not match the signed manifest, the installed one stays")
         else:
             ok = run_once(wine, server, launcher, app, builds, "first start: the server has a newer stamp")
             ok &= run_once(wine, server, launcher, app, builds, "second start: stamps equal, no download")

@@ -12,6 +12,8 @@
 #include "framework/Strings.h"
 #include "launcher/SignedUpdate.h"
 #include "platform/Platform.h"
+#include "signing/Sha256.h"
+#include "webcopy/TargetFile.h"
 #include "webcopy/WebCopy.h"
 #include "webcopy/WebCopyHelpers.h"
 
@@ -45,27 +47,23 @@ std::string NameAfterBackslashOrColon(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// The whole file; a file that cannot be opened raises the framework's open error.
-std::string ReadWholeFile(const std::string& path) {
+// A stamp file's bytes: false for a file over kMaxStampFileSize, which is no stamp file; only
+// that much is ever read. A file that cannot be opened raises the framework's open error.
+bool ReadStampFile(const std::string& path, std::string& bytes) {
     auto file = platform::Fs().Open(path, platform::OpenMode::Read);
     if (!file) throw EFOpenError(Format(rtl_messages::FOpenError, path.c_str()));
-    std::string bytes;
+    bytes.clear();
     char buf[4096];
     for (;;) {
         uint32_t got = 0;
         if (!file->Read(buf, sizeof buf, got)) throw EInOutError(30, "Stream read error");
         if (got == 0) break;
         bytes.append(buf, got);
+        if (bytes.size() > kMaxStampFileSize) return false;
     }
     file->Close();
-    return bytes;
+    return true;
 }
-
-std::string ReadStamp(const std::string& path) { return FirstLine(ReadWholeFile(path)); }
-
-// What a kept part of the new program is tied to besides the server's validator: the
-// release it was fetched for, so that a new stamp never continues an older part.
-std::string ProgramResumeKey(const std::string& serverStamp) { return "stamp " + serverStamp; }
 
 // A file that exists and holds at least one byte.
 bool HasContent(const std::string& path) {
@@ -76,11 +74,64 @@ bool HasContent(const std::string& path) {
     return size > 0;
 }
 
+// Downloads of the new program that launchers which did not end left behind (N.<id>.bin and
+// their partial files). Called only while no other launcher of the program runs.
+void RemoveLeftDownloads(const StarterNames& n) {
+    auto& fs = platform::Fs();
+    std::vector<platform::FindData> found;
+    if (!fs.FindFiles(n.folder + n.baseName + ".*.bin*", found)) return;
+    for (const auto& entry : found) {
+        const std::string rest = entry.cFileName.substr(std::min(entry.cFileName.size(), n.baseName.size() + 1));
+        const size_t digits = rest.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string::npos || rest.compare(digits, 4, ".bin") != 0) continue;
+        // The download itself, or its partial file (".part" and a number, as TargetFile names it).
+        const std::string tail = rest.substr(digits + 4);
+        if (!tail.empty() && (tail.compare(0, 5, ".part") != 0 ||
+                              tail.find_first_not_of("0123456789", 5) != std::string::npos))
+            continue;
+        if (!(entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_))
+            fs.DeleteFile(n.folder + entry.cFileName);
+    }
+}
+
+// Waits for any other launcher of this program to end, at most kLauncherWaitMs, keeping the
+// splash painted; the mutex returned is held until it goes (null when it could not be made).
+std::unique_ptr<platform::NamedMutex> WaitForOtherLaunchers(const StarterNames& n) {
+    auto& sys = platform::Sys();
+    auto mutex = sys.CreateNamedMutex(LauncherMutexName(n.folder, n.baseName));
+    if (!mutex) return mutex;
+    const uint32_t start = sys.GetTickCount();
+    bool held = false;
+    while (!(held = mutex->Wait(100)) && sys.GetTickCount() - start < kLauncherWaitMs)
+        Application->ProcessMessages();
+    if (held) RemoveLeftDownloads(n);
+    return mutex;
+}
+
+// Replaces N.dat by `bytes` in one step.
+bool RecordStamp(const std::string& localStamp, const std::string& bytes) {
+    webcopy::TargetFile file(localStamp);
+    return file.Create() && file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())) &&
+           file.Commit();
+}
+
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
 const char* UpdateBaseUrl() { return UPDATE_BASE_URL; }
+
+std::string LauncherMutexName(const std::string& folder, const std::string& baseName) {
+    // Object names allow no backslash and are short: the folder goes in as a digest.
+    std::string key = folder + baseName;
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return "Brakven.Starter." + signing::Sha256Hex(key);
+}
+
+std::string PrivateProgramName(const std::string& baseName, uint32_t processId) {
+    return baseName + "." + std::to_string(processId) + ".bin";
+}
 
 std::string FirstLine(const std::string& bytes) {
     TStringList lines;
@@ -296,7 +347,8 @@ void TForm1::ProcessMessages(int times) {
     for (int i = 0; i < times; ++i) Application->ProcessMessages();
 }
 
-bool TForm1::Fetch(const std::string& folder, const std::string& url, const std::string& resumeKey) {
+bool TForm1::Fetch(const std::string& folder, const std::string& url, const std::string& fileName,
+                   uint64_t maxBytes, const std::string& resumeKey) {
     WebCopy1->Items.Clear();
     TWebCopyItem* item = WebCopy1->Items.Add();
     item->TargetDir = folder;
@@ -305,15 +357,22 @@ bool TForm1::Fetch(const std::string& folder, const std::string& url, const std:
     // release (the key) and the same file on the server (its validator).
     item->Resume = !resumeKey.empty();
     item->ResumeKey = resumeKey;
+    item->TargetFilename = fileName;
+    WebCopy1->OnCopyProgress = nullptr;
+    if (maxBytes > 0)
+        WebCopy1->OnCopyProgress = [this, maxBytes](TObject*, int, uint32_t size, uint32_t total) {
+            if (size > maxBytes || total > maxBytes) WebCopy1->Cancel();
+        };
     WebCopy1->Execute();
-    return WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done;
+    WebCopy1->OnCopyProgress = nullptr;
+    return WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done && !WebCopy1->CancelRequested();
 }
 
 // Puts the downloaded program in place of the installed one, all or nothing. The old program
 // is kept as a copy until the new one has its name, so a failed rename can put it back.
 // Returns true when the new program is installed. Sets `abort` when the old program could
 // not be removed (typically because it is running).
-bool TForm1::InstallNewProgram(const std::string& managed, const std::string& newProgram,
+bool TForm1::InstallNewProgram(const std::string& managed, const std::function<bool()>& putInPlace,
                                bool& abort) {
     auto& fs = platform::Fs();
     const std::string backup = managed + ".old";
@@ -344,12 +403,42 @@ bool TForm1::InstallNewProgram(const std::string& managed, const std::string& ne
             fs.CopyFile(backup, managed, true);
         return false;
     }
-    if (fs.MoveFile(newProgram, managed)) {
+    if (putInPlace()) {
         if (hadProgram) fs.DeleteFile(backup);
         return true;
     }
     if (hadProgram && !fs.MoveFile(backup, managed)) fs.CopyFile(backup, managed, true);
     return false;
+}
+
+bool TForm1::InstallSignedRelease(const StarterNames& n, const std::string& manifestBytes,
+                                  bool& abort) {
+    auto& fs = platform::Fs();
+    ReleaseManifest manifest;
+    const auto fetch = [this, &n](const std::string& url) {
+        Fetch(n.folder, url, std::string(), 4096);
+        ProcessMessages(5);
+    };
+    // Nothing more is downloaded for a manifest the vendor did not sign.
+    if (!VerifyManifest(n, UpdatePublicKey(), manifestBytes, fetch, manifest)) return false;
+
+    const std::string name = PrivateProgramName(n.baseName, platform::Sys().GetCurrentProcessId());
+    const std::string download = n.folder + name;
+    fs.DeleteFile(download);
+    const bool arrived = Fetch(n.folder, n.programUrl, name, manifest.size);
+    ProcessMessages(5);
+    platform::Sys().Sleep(100);
+    bool installed = false;
+    if (arrived) {
+        // Held so that nothing can change, replace or move the file between the check
+        // and the rename: the program installed is the one whose bytes were hashed.
+        auto file = fs.Open(download, platform::OpenMode::ReadLocked);
+        if (file && MatchesManifest(*file, manifest))
+            installed = InstallNewProgram(n.managed, [&file, &n] { return file->RenameTo(n.managed); },
+                                          abort);
+    }
+    fs.DeleteFile(download);
+    return installed;
 }
 
 void TForm1::FormShow(TObject*) {
@@ -361,14 +450,30 @@ void TForm1::FormShow(TObject*) {
     // Steps 1 to 5 are not guarded: an error here is shown by the application's error report
     // and leaves the splash idle.
     ForceDirectory(n.folder);  // not reported here: the downloads into it fail instead
-    const std::string localStamp =
-        fs.FileExists(n.localStamp) ? ReadStamp(n.localStamp) : kDefaultStamp;
+    const auto oneAtATime = WaitForOtherLaunchers(n);
+    const bool signedBuild = !UpdatePublicKey().empty();
+    std::string bytes;
+    // A stamp file over the limit is no stamp: the local one counts as missing.
+    const std::string localStamp = fs.FileExists(n.localStamp) && ReadStampFile(n.localStamp, bytes)
+                                       ? FirstLine(bytes)
+                                       : kDefaultStamp;
     // A stamp file left by an earlier run is no answer from the server in this one.
     fs.DeleteFile(n.serverStamp);
-    const bool stampArrived = Fetch(n.folder, n.stampUrl) && fs.FileExists(n.serverStamp);
+    bool stampArrived =
+        Fetch(n.folder, n.stampUrl, std::string(), kMaxStampFileSize) && fs.FileExists(n.serverStamp);
     Application->ProcessMessages();
-    const std::string serverStamp = stampArrived ? ReadStamp(n.serverStamp) : localStamp;
+    std::string manifestBytes;
+    if (stampArrived && !ReadStampFile(n.serverStamp, manifestBytes)) {
+        fs.DeleteFile(n.serverStamp);
+        stampArrived = false;
+    }
+    const std::string serverStamp = stampArrived ? FirstLine(manifestBytes) : localStamp;
     const bool updateNeeded = StampIsNewer(serverStamp, localStamp);
+    // Signed, only a verified manifest is ever recorded, and only one that was installed.
+    if (signedBuild && stampArrived && !updateNeeded) {
+        fs.DeleteFile(n.serverStamp);
+        stampArrived = false;
+    }
 
     bool abort = false;
     // The local stamp says what is installed: without the server's word (an offline start)
@@ -381,24 +486,26 @@ void TForm1::FormShow(TObject*) {
             Application->ProcessMessages();
             Repaint();
             ProcessMessages(5);
-            // Only this run's complete download may be installed, never a file left before.
-            fs.DeleteFile(n.newProgram);
-            const bool arrived =
-                Fetch(n.folder, n.programUrl, ProgramResumeKey(serverStamp)) && HasContent(n.newProgram);
-            ProcessMessages(5);
-            sys.Sleep(100);
-            // Without a complete new program (signed, in a build with a key) the installed
-            // one stays, and the stamp is not recorded, so the next start tries again.
-            const auto fetch = [this, &n](const std::string& url) {
-                Fetch(n.folder, url);
-                ProcessMessages(5);
-            };
-            if (!arrived) {
+            if (signedBuild) {
+                recordStamp = InstallSignedRelease(n, manifestBytes, abort);
+            } else {
+                // Only this run's complete download may be installed, never a file left before.
                 fs.DeleteFile(n.newProgram);
-                recordStamp = false;
-            } else if (!SignatureAccepted(n, UpdatePublicKey(), fetch) ||
-                       !InstallNewProgram(n.managed, n.newProgram, abort)) {
-                recordStamp = false;
+                const bool arrived =
+                    Fetch(n.folder, n.programUrl, std::string(), 0, "stamp " + serverStamp) &&
+                    HasContent(n.newProgram);
+                ProcessMessages(5);
+                sys.Sleep(100);
+                // Without a complete new program the installed one stays, and the stamp is
+                // not recorded, so the next start tries again.
+                if (!arrived) {
+                    fs.DeleteFile(n.newProgram);
+                    recordStamp = false;
+                } else if (!InstallNewProgram(n.managed,
+                                              [&] { return fs.MoveFile(n.newProgram, n.managed); },
+                                              abort)) {
+                    recordStamp = false;
+                }
             }
         }
         if (!abort) {
@@ -408,7 +515,11 @@ void TForm1::FormShow(TObject*) {
                     sys.WinExec(StartCommand(n.managed, ArgumentText()), kShowMinimized);
                 // A program that is installed but cannot start is still what is installed:
                 // the stamp is recorded, as fetching the same program again would not help.
-                if (recordStamp) {
+                if (recordStamp && signedBuild) {
+                    // The manifest as verified, not whatever N.txt holds by now.
+                    RecordStamp(n.localStamp, manifestBytes);
+                    fs.DeleteFile(n.serverStamp);
+                } else if (recordStamp) {
                     fs.DeleteFile(n.localStamp);
                     fs.MoveFile(n.serverStamp, n.localStamp);
                 }

@@ -2,6 +2,8 @@
 // The splash form and the update-and-start sequence: bring the managed program in the
 // application folder up to date from the update server, start it with the launcher's own
 // arguments, record the stamp of what is installed, and end.
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@ class TStFileOperation;
 class TWinXP;
 class TPBSystemPath;
 class TWebCopy;
+struct StarterNames;
 
 class TForm1 : public TForm {
 public:
@@ -30,12 +33,20 @@ public:
     void Timer1Timer(TObject* Sender);
 
 private:
-    // Runs one download into `folder`; true when the job ended done. A non-empty
-    // `resumeKey` lets a download that breaks off be continued later under that key.
+    // Runs one download into `folder` (as `fileName` when given); true when the job ended
+    // done. With `maxBytes`, a body that grows past it, or announces more, is not kept. A
+    // non-empty `resumeKey` lets a download that breaks off be continued later under it.
     bool Fetch(const std::string& folder, const std::string& url,
+               const std::string& fileName = std::string(), uint64_t maxBytes = 0,
                const std::string& resumeKey = std::string());
-    bool InstallNewProgram(const std::string& managed, const std::string& newProgram,
+    // Puts the new program in place of the installed one with `putInPlace`, all or nothing.
+    bool InstallNewProgram(const std::string& managed, const std::function<bool()>& putInPlace,
                            bool& abort);
+    // A signed release whose manifest (N.txt's bytes) announced a newer stamp: verified,
+    // fetched under this run's own name, checked and installed. False, with nothing
+    // installed, on any failure.
+    bool InstallSignedRelease(const StarterNames& n, const std::string& manifestBytes,
+                              bool& abort);
     void ProcessMessages(int times);
 };
 
@@ -68,6 +79,14 @@ struct StarterNames {
 };
 StarterNames MakeStarterNames(const std::string& programPath, const std::string& appData,
                               const std::string& baseUrl);
+
+// The name of the mutex that launchers of one managed program (application folder and base
+// name, letter case aside) share.
+std::string LauncherMutexName(const std::string& folder, const std::string& baseName);
+// How long a launcher waits for another one of the same program before it goes on.
+inline constexpr uint32_t kLauncherWaitMs = 120000;
+// This run's own download name for the new program: no other launcher writes it.
+std::string PrivateProgramName(const std::string& baseName, uint32_t processId);
 
 // First line of a stamp file's bytes: up to the first CR, LF or zero byte; empty when the
 // file has none.

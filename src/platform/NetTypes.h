@@ -113,6 +113,14 @@ public:
     virtual InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                                   uint32_t flags, uintptr_t context) = 0;
     virtual bool FtpDeleteFile(HINTERNET connect, const std::string& name) = 0;
+    // RNFR + RNTO; most servers replace a file already called `to`.
+    virtual bool FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) = 0;
+    // FtpCommandA without a data connection (fExpectResponse FALSE): sends one command line;
+    // the server's reply is then InternetGetLastResponseInfo's text.
+    virtual bool FtpCommand(HINTERNET connect, uint32_t flags, const std::string& command) = 0;
+    // InternetGetLastResponseInfoA: the last reply text the network library read on this
+    // thread (the reply that ends a data transfer included, once its handle is closed).
+    virtual bool InternetGetLastResponseInfo(uint32_t& error, std::string& text) = 0;
     // FormatMessageA from wininet.dll's message table; false when it has no such message.
     virtual bool FormatMessage(uint32_t code, std::string& text) = 0;
 

@@ -30,13 +30,20 @@ public:
     virtual int64_t Size() = 0;                             // -1 on failure
     virtual bool GetLastWriteTime(FileTime& ft) = 0;
     virtual bool Close() = 0;                                // flushes; false on failure
+    // Renames the open file to `to`, which must not exist (a file opened ReadLocked only);
+    // the handle stays open on the file under its new name.
+    virtual bool RenameTo(const std::string& to) = 0;
 };
 
 enum class OpenMode {
     Read,            // existing file, read access, no sharing
+    ReadShared,      // existing file, read access, others may go on reading and writing it
     ReadWrite,       // existing file, read and write access (the framework's default mode)
     CreateWrite,     // create or truncate, write access
-    CreateReadWrite  // create or truncate, read and write, no sharing
+    CreateReadWrite, // create or truncate, read and write, no sharing
+    // Existing file, read access; while it is open nobody else may write, rename or delete
+    // it, so what is read is what File::RenameTo then moves.
+    ReadLocked
 };
 
 class Files {
@@ -59,6 +66,15 @@ public:
     virtual bool FindFiles(const std::string& mask, std::vector<FindData>& found) = 0;
     virtual bool FileTimeToLocalFileTime(const FileTime& in, FileTime& out) = 0;
     virtual bool FileTimeToSystemTime(const FileTime& in, SystemTime& out) = 0;
+};
+
+// A mutex that all processes of the user's session find by its name; let go when destroyed.
+class NamedMutex {
+public:
+    virtual ~NamedMutex() = default;
+    // Waits up to `ms` milliseconds for it; true once this object holds it (also when its
+    // last holder ended without letting go).
+    virtual bool Wait(uint32_t ms) = 0;
 };
 
 // Registry, read-only. Roots are HKEY_CURRENT_USER / HKEY_LOCAL_MACHINE.
@@ -103,8 +119,13 @@ public:
     virtual uint32_t WinExec(const std::string& cmdLine, unsigned show) = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint32_t GetTickCount() = 0;
+    virtual uint32_t GetCurrentProcessId() = 0;
     virtual uint32_t GetLastError() = 0;
     virtual void SetLastError(uint32_t code) = 0;
+    virtual uint32_t GetCurrentProcessId() = 0;
+    // CreateMutexA, not taken; `name` is a plain name (no backslash) of at most 200
+    // characters, made local to the session here. Null when it cannot be made.
+    virtual std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name) = 0;
     virtual SystemTime GetLocalTime() = 0;
     // Version resources.
     virtual uint32_t GetFileVersionInfoSize(const std::string& path) = 0;  // sets last error

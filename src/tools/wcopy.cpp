@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,10 @@ const char kUsage[] =
     "  --verbose-progress      one line per OnCopyProgress (else one summary line)\n"
     "  --cpu-times             print the CPU and wall time that Execute took, and the wall\n"
     "                          time of each job from OnFileStart to OnFileDone\n"
-    "Exit code 0 when every active job is Done, 1 otherwise, 2 for a usage error.\n";
+    "Exit code 0 when every active job is Done and no failure was reported; 1 when a job is\n"
+    "not Done or an event reported a failure (OnError, OnURLNotFound, OnConnectError,\n"
+    "OnRemovedFileFailed), and the last line is then \"Failed jobs: N ...\"; 2 for a usage\n"
+    "error (a --port outside 1 to 65535 among them).\n";
 
 void Line(const std::string& text) {
     std::fputs(text.c_str(), stdout);
@@ -222,7 +226,14 @@ void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
         } else if (arg == "--host") {
             needJob().FTPHost = value();
         } else if (arg == "--port") {
-            needJob().FTPPort = std::atoi(value().c_str());
+            TWebCopyItem& j = needJob();
+            const std::string text = value();
+            // Strictly a port: 113682 must not become 48146 on the way to the connect call.
+            const bool digits = !text.empty() && text.size() <= 5 &&
+                                text.find_first_not_of("0123456789") == std::string::npos;
+            const int port = digits ? std::atoi(text.c_str()) : 0;
+            if (port < 1 || port > 65535) Usage("--port takes 1 to 65535: " + text);
+            j.FTPPort = port;
         } else if (arg == "--put") {
             needJob().HTTPCommand = hcPut;
         } else if (arg == "--inactive") {
@@ -251,6 +262,16 @@ void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
             Usage("the FTP job " + IntToStr(i) + " needs --host");
 }
 
+// The jobs a failure was reported for (OnError, OnURLNotFound, OnConnectError,
+// OnRemovedFileFailed), whether or not the component counts them as Done.
+struct FailureLog {
+    int current = -1;  // the job between OnFileStart and OnFileDone
+    std::set<int> failed;
+    void Mark() {
+        if (current >= 0) failed.insert(current);
+    }
+};
+
 struct ProgressSummary {
     long long count = 0;
     int fileidx = 0;
@@ -265,11 +286,13 @@ struct JobClock {
     std::vector<double> start, done;
 };
 
-void AssignEvents(TWebCopy& wc, const Options& opt, ProgressSummary& progress, JobClock& clock) {
+void AssignEvents(TWebCopy& wc, const Options& opt, ProgressSummary& progress, JobClock& clock,
+                  FailureLog& failures) {
     clock.start.assign(static_cast<size_t>(wc.Items.Count()), -1);
     clock.done = clock.start;
     wc.OnBeforeDialogShow = [](TObject*, TForm*) { Line("OnBeforeDialogShow"); };
-    wc.OnFileStart = [&clock](TObject*, int idx) {
+    wc.OnFileStart = [&clock, &failures](TObject*, int idx) {
+        failures.current = idx;
         if (idx >= 0 && static_cast<size_t>(idx) < clock.start.size()) clock.start[idx] = Seconds();
         Line("OnFileStart " + IntToStr(idx));
     };
@@ -300,17 +323,28 @@ void AssignEvents(TWebCopy& wc, const Options& opt, ProgressSummary& progress, J
     wc.OnNoNewFileFound = [](TObject*, const std::string& file, TDateTime cur, TDateTime found) {
         Line("OnNoNewFileFound " + file + " " + DateText(cur) + " " + DateText(found));
     };
-    wc.OnError = [](TObject*, int code) { Line("OnError " + IntToStr(code)); };
+    wc.OnError = [&failures](TObject*, int code) {
+        failures.Mark();
+        Line("OnError " + IntToStr(code));
+    };
     wc.OnErrorInfo = [](TObject*, int code, const std::string& info) {
         Line("OnErrorInfo " + IntToStr(code) + " " + OneLine(info));
     };
-    wc.OnConnectError = [](TObject*) { Line("OnConnectError"); };
-    wc.OnURLNotFound = [](TObject*, const std::string& url) { Line("OnURLNotFound " + url); };
+    wc.OnConnectError = [&failures](TObject*) {
+        failures.Mark();
+        Line("OnConnectError");
+    };
+    wc.OnURLNotFound = [&failures](TObject*, const std::string& url) {
+        failures.Mark();
+        // A URL's credentials are never printed; FTP and local paths are shown as given.
+        Line("OnURLNotFound " + (url.find("://") != std::string::npos ? UrlWithoutCredentials(url) : url));
+    };
     wc.OnMultiFTPFileDone = [](TObject*, const std::string& name) {
         Line("OnMultiFTPFileDone " + name);
     };
     wc.OnRemovedFile = [](TObject*, int idx) { Line("OnRemovedFile " + IntToStr(idx)); };
-    wc.OnRemovedFileFailed = [](TObject*, int idx) {
+    wc.OnRemovedFileFailed = [&failures](TObject*, int idx) {
+        failures.Mark();
         Line("OnRemovedFileFailed " + IntToStr(idx));
     };
 }
@@ -366,7 +400,8 @@ int main(int argc, char** argv) {
     Configure(*wc, opt, argc, argv);
     ProgressSummary progress;
     JobClock clock;
-    AssignEvents(*wc, opt, progress, clock);
+    FailureLog failures;
+    AssignEvents(*wc, opt, progress, clock, failures);
 
     const double cpuBefore = CpuSeconds();
     const double start = Seconds();
@@ -387,14 +422,14 @@ int main(int argc, char** argv) {
 
     PrintListings(*wc);
 
-    bool allDone = true;
+    std::set<int> failed = failures.failed;
     for (int i = 0; i < wc->Items.Count(); ++i) {
         const TWebCopyItem& item = wc->Items[i];
         std::string state = !item.Active ? "Inactive"
                             : item.Done  ? "Done"
                             : item.NoNewerFile ? "NoNewerFile"
                                                : "Failed";
-        if (item.Active && !item.Done) allDone = false;
+        if (item.Active && !item.Done) failed.insert(i);
         Line("Job " + IntToStr(i) + " " + state + " " + DateText(item.FoundFileDate));
     }
 
@@ -404,6 +439,11 @@ int main(int argc, char** argv) {
         Line("DialogClosed");
     }
 
+    if (!failed.empty()) {
+        std::string list;
+        for (int i : failed) list += " " + IntToStr(i);
+        Line("Failed jobs:" + list);
+    }
     delete Application;  // the component and any kept dialog go with it
-    return allDone ? 0 : 1;
+    return failed.empty() ? 0 : 1;
 }

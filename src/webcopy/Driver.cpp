@@ -159,6 +159,7 @@ bool TWebCopy::Execute() {
     if (running_) return false;
     running_ = true;
     threadDone_ = false;
+    cancelRequested_ = false;
     new webcopy::TWCopyThread(this, [this](TObject*) { threadDone_ = true; });
     // RunItems runs inside one of these calls; each blocks until there is work.
     while (!threadDone_) Application->HandleMessage();

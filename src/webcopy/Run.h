@@ -76,7 +76,7 @@ public:
     std::string LastTargetFile;     // what the open buttons offer at the end
     std::string LastTargetDir;
 
-    bool Cancelled() const { return view.CancelRequested(); }
+    bool Cancelled() const { return view.CancelRequested() || wc.CancelRequested(); }
     // The component's StallTimeout in milliseconds (0: none).
     uint32_t StallLimitMs() const;
 
@@ -117,6 +117,12 @@ private:
     uint32_t elapsedMs_ = 0;
     std::string line_;  // the buffer every line is built in
 };
+
+// A byte count as the progress texts and OnCopyProgress take it: 32 bits, a count beyond
+// them held at the largest value rather than wrapped.
+inline uint32_t ProgressValue(uint64_t bytes) {
+    return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
+}
 
 using Operation = bool (*)(Run& run, Job& job);
 

@@ -78,8 +78,7 @@ ReceivedBody ReceiveBody(Run& run, TargetFile& file,
             break;
         }
         body.bytes += got;
-        run.UpdateProgress(static_cast<uint32_t>(before + body.bytes), total, operationWord,
-                           startTick);
+        run.UpdateProgress(ProgressValue(before + body.bytes), total, operationWord, startTick);
         if (got == 0) break;
     }
     return body;

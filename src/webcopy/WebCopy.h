@@ -126,6 +126,11 @@ public:
     // items. User-interface thread only. False, at once and with nothing touched, when a run
     // of this component is in progress (a call from one of its event handlers).
     bool Execute();
+    // From an event handler during a run: the run stops at the next block boundary as if
+    // the user had clicked Cancel, and the file being received is not kept. The next
+    // Execute starts without it.
+    void Cancel() { cancelRequested_ = true; }
+    bool CancelRequested() const { return cancelRequested_; }
 
     // --- published properties
     TWebCopyItems Items{this};
@@ -197,4 +202,5 @@ public:
 private:
     bool running_ = false;
     bool threadDone_ = false;
+    bool cancelRequested_ = false;
 };

@@ -1,5 +1,8 @@
 #include "webcopy/WebCopyHelpers.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "framework/Strings.h"
 #include "platform/Platform.h"
 #include "webcopy/WebCopy.h"
@@ -48,8 +51,18 @@ std::string PathFromUrl(const std::string& url) {
     return parts.rest[0] == '/' ? parts.rest : "/" + parts.rest;
 }
 
+std::string UrlWithoutCredentials(const std::string& url) {
+    const size_t mark = url.find("://");
+    const size_t start = mark == std::string::npos ? 0 : mark + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start || at >= end) return url;
+    return url.substr(0, start) + url.substr(at + 1);
+}
+
 std::string ServerFromUrl(const std::string& url) {
-    std::string server = SplitUrl(url).authority;
+    // Credentials never reach a dialog.
+    std::string server = HostPart(SplitUrl(url).authority);
     const size_t backslash = server.find('\\');
     if (backslash != std::string::npos) server.erase(backslash);
     return server;
@@ -90,6 +103,11 @@ std::string ResolveRedirect(const std::string& base, const std::string& location
     const size_t slash = path.rfind('/');
     path = slash == std::string::npos ? "/" : path.substr(0, slash + 1);
     return origin + path + target;
+}
+
+bool RedirectAllowed(const std::string& from, const std::string& to) {
+    const std::string next = Scheme(to);
+    return Scheme(from) == next || next == "https";
 }
 
 std::string FileNameFromPath(const std::string& path) {
@@ -142,15 +160,27 @@ bool DirExists(const std::string& path) {
            (attributes & platform::FILE_ATTRIBUTE_DIRECTORY_) != 0;
 }
 
+namespace {
+
+// What no folder chain can create and every chain ends at: a drive ("C:") or a share
+// ("\\server\share", "\\server"). A relative name is never the top, however short.
+bool IsChainTop(const std::string& dir) {
+    if (dir.size() == 2 && dir[1] == ':' && std::isalpha(static_cast<unsigned char>(dir[0]))) return true;
+    if (dir.rfind("\\\\", 0) == 0) return std::count(dir.begin() + 2, dir.end(), '\\') <= 1;
+    return false;
+}
+
+}  // namespace
+
 bool ForceDirectory(const std::string& path) {
-    if (path.empty()) return true;
     std::string dir = path;
-    if (dir.back() == '\\') dir.pop_back();
-    if (dir.size() < 3 || DirExists(dir)) return true;
+    if (!dir.empty() && dir.back() == '\\') dir.pop_back();
+    // Empty: the current folder, or the root of the current drive ("\").
+    if (dir.empty() || IsChainTop(dir) || DirExists(dir)) return true;
     const std::string parent = FolderOfPath(dir);
-    // A drive ("C:") or a bare root cannot be created; it is there or the creation below fails.
-    if (parent == dir) return true;
-    return ForceDirectory(parent) && platform::Fs().CreateDirectory(dir);
+    if (parent == dir) return false;  // "x:": no folder of that name can be made
+    if (!parent.empty() && !ForceDirectory(parent)) return false;
+    return platform::Fs().CreateDirectory(dir);
 }
 
 TDateTime FileTimeToDateTime(const platform::FileTime& ft) {
@@ -159,6 +189,17 @@ TDateTime FileTimeToDateTime(const platform::FileTime& ft) {
     platform::Fs().FileTimeToSystemTime(ft, st);
     return EncodeDate(st.wYear, st.wMonth, st.wDay) +
            EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+}
+
+bool TryFileTimeToDateTime(const platform::FileTime& ft, TDateTime& out) {
+    platform::SystemTime st;
+    if (!platform::Fs().FileTimeToSystemTime(ft, st)) return false;
+    TDateTime date = 0, time = 0;
+    if (!TryEncodeDate(st.wYear, st.wMonth, st.wDay, date) ||
+        !TryEncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, time))
+        return false;
+    out = date + time;
+    return true;
 }
 
 TDateTime SystemTimeToDateTime(const platform::SystemTime& st) {

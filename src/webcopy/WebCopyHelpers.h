@@ -19,8 +19,12 @@ std::string HostFromUrl(const std::string& url);
 // itself comes back.
 std::string PathFromUrl(const std::string& url);
 
-// Server text for the login prompt: the authority, cut at the first "\". User information
-// is kept.
+// The URL without the user information of its authority ("user:password@"): what may be
+// shown, named or reported.
+std::string UrlWithoutCredentials(const std::string& url);
+
+// Server text for the login prompt: the authority without its user information, cut at
+// the first "\".
 std::string ServerFromUrl(const std::string& url);
 
 // "scheme://host:port" in lower case, the port filled in from the scheme (443 for https,
@@ -30,6 +34,9 @@ std::string UrlOrigin(const std::string& url);
 // The absolute http or https URL a redirect's Location names, relative to `base`; empty
 // when it names another scheme or holds control characters or backslashes.
 std::string ResolveRedirect(const std::string& base, const std::string& location);
+// Whether a redirect from `from` to `to` may be followed: it keeps the scheme or goes from
+// http to https, never from https to anything else.
+bool RedirectAllowed(const std::string& from, const std::string& to);
 
 // The text after the last "/" or "\" (empty when the text ends with one; all of it when it
 // has none).
@@ -57,12 +64,17 @@ std::string FolderOfPath(const std::string& path);
 bool DirExists(const std::string& path);
 
 // Creates the folder and any missing parents; true when it exists afterwards. Nothing is
-// created below a folder that could not be created.
+// created below a folder that could not be created. A chain ends at a drive ("C:", "C:\")
+// or a share root ("\\server\share"); a relative folder is created whatever its length.
 bool ForceDirectory(const std::string& path);
 
 // Calendar conversion of a file time, no time-zone conversion. Raises EConvertError when the
 // platform gives fields outside the calendar.
 TDateTime FileTimeToDateTime(const platform::FileTime& ft);
+
+// The same without raising: false (and `out` unchanged) for fields outside the calendar,
+// as a server's listing can give them.
+bool TryFileTimeToDateTime(const platform::FileTime& ft, TDateTime& out);
 
 // An all-empty record (year and month 0) gives Now(); otherwise the encoded date and time.
 // Raises EConvertError for fields outside the calendar.

@@ -3,6 +3,7 @@ beside the program and Windows' search order forced (native first, so the plante
 win wherever it is looked at), the launcher and wcopy load none of them and work as usual."""
 import os
 import shutil
+import subprocess
 import unittest
 
 from harness.launcher import NEW, STAMP, LauncherCase
@@ -72,6 +73,32 @@ class SystemLibrariesTest(LauncherCase):
         self.assertEqual(result.exit_code, 0, result.output)
         with open(os.path.join(out, "file.bin"), "rb") as f:
             self.assertEqual(f.read(), body)
+
+
+    def test_publish_signs_with_bcrypt_planted_beside_it(self):
+        """publish.exe holds the private key: a bcrypt.dll in its folder (a Downloads folder)
+        must never run inside it."""
+        publish = os.environ.get("PUBLISH_EXE", "")
+        dll = os.environ.get("PLANTED_DLL", "")
+        if not os.path.isfile(publish) or not os.path.isfile(dll):
+            self.skipTest("publish.exe or planted.dll not built")
+        exe = os.path.join(self.bin, "publish.exe")
+        shutil.copyfile(publish, exe)
+        shutil.copyfile(dll, os.path.join(self.bin, "bcrypt.dll"))
+        shutil.copyfile(self.managed_exe["v2"], os.path.join(self.bin, "Kassa.exe"))
+        env = {"WINEDLLOVERRIDES": DLL_OVERRIDES + ";bcrypt=n,b"}
+        out = os.path.join(self.work, "out")
+        os.makedirs(out)
+        for args in (["keygen", "key.pem", "public.pem"],
+                     ["Kassa", "Kassa.exe", self.wine.windows_path(out), "--key", "key.pem"]):
+            result = self.wine.run(exe, args, cwd=self.bin, env=env)
+            self.assertEqual(result.exit_code, 0, result.output)
+        self.assertNoneLoaded(self.bin)
+        openssl = os.environ.get("OPENSSL", "openssl")
+        check = subprocess.run([openssl, "dgst", "-sha256", "-verify", os.path.join(self.bin, "public.pem"),
+                                "-signature", os.path.join(out, "Kassa.sig"), os.path.join(out, "Kassa.txt")],
+                               capture_output=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
 
 if __name__ == "__main__":

@@ -101,7 +101,9 @@ class WcopyFtpTest(unittest.TestCase):
                          "--ftp-delete", "b.txt", "--to", "pub", *acc,
                          "--ftp-delete", "b.txt", "--to", "pub", *acc,
                          "--ftp-list", "pub/*.none", *acc)
-        self.assertEqual(run.exit_code, 0, run.raw)
+        # The second deletion finds nothing: Done for the component, a failure for the exit code.
+        self.assertEqual(run.exit_code, 1, run.raw)
+        self.assertEqual(run.raw.splitlines()[-1].rstrip("\r"), "Failed jobs: 2")
         entries = [l.rstrip("\r") for l in run.raw.splitlines() if l.startswith("Entry ")]
         self.assertEqual([e.split()[:4] for e in entries],
                          [["Entry", "0", "a.bin", "20480"], ["Entry", "0", "b.txt", "3"], ["Entry", "0", "sub", "0"]])

@@ -204,9 +204,9 @@ ParsedPath MustParse(const FsState& fs, const std::string& path) {
 class FakeFile final : public File {
 public:
     FakeFile(FakePlatform& platform, FsState& fs, std::shared_ptr<FsNode> node, uint64_t id,
-             uint32_t access, std::string path)
+             uint32_t access, std::string path, bool renamable)
         : platform_(platform), fs_(fs), node_(std::move(node)), id_(id), access_(access),
-          path_(std::move(path)) {}
+          path_(std::move(path)), renamable_(renamable) {}
     ~FakeFile() override { Release(); }
 
     bool Read(void* buf, uint32_t size, uint32_t& got) override {
@@ -267,6 +267,18 @@ public:
         Release();
         return !fail;
     }
+    bool RenameTo(const std::string& to) override {
+        if (platform_.Fails("File.Rename", path_ + " -> " + to, kErrAccessDenied)) return false;
+        if (!Usable(0)) return false;
+        if (!renamable_) return Error(kErrAccessDenied, false);
+        // This handle's own open does not stand in its way; anyone else's does.
+        const auto self = node_->opens.at(id_);
+        node_->opens.erase(id_);
+        const bool renamed = platform_.RenameUncounted(path_, to);
+        node_->opens[id_] = self;
+        if (renamed) path_ = to;
+        return renamed;
+    }
 
 private:
     template <class T>
@@ -292,6 +304,7 @@ private:
     uint64_t id_;
     uint32_t access_;
     std::string path_;
+    bool renamable_;
     int64_t pos_ = 0;
     bool open_ = true;
 };
@@ -347,6 +360,10 @@ bool FakePlatform::DeleteFile(const std::string& path) {
     if (!n->opens.empty()) return Failed(kErrSharingViolation, false);
     fs_->nodes.erase(key);
     return true;
+}
+
+bool FakePlatform::RenameUncounted(const std::string& from, const std::string& to) {
+    return Rename(from, to);
 }
 
 bool FakePlatform::MoveFile(const std::string& from, const std::string& to) {
@@ -438,9 +455,11 @@ std::unique_ptr<File> FakePlatform::Open(const std::string& path, OpenMode mode)
     bool create = false;
     switch (mode) {
     case OpenMode::Read: access = kRead; break;
+    case OpenMode::ReadShared: access = kRead; share = kRead | kWrite; break;
     case OpenMode::ReadWrite: access = kRead | kWrite; share = kRead | kWrite; break;
     case OpenMode::CreateWrite: access = kWrite; share = kRead; create = true; break;
     case OpenMode::CreateReadWrite: access = kRead | kWrite; create = true; break;
+    case OpenMode::ReadLocked: access = kRead; share = kRead; break;
     }
     ParsedPath p;
     if (uint32_t e = ParsePathCode(*fs_, path, p, false)) return Failed(e, nullptr);
@@ -464,7 +483,7 @@ std::unique_ptr<File> FakePlatform::Open(const std::string& path, OpenMode mode)
     const uint64_t id = fs_->nextOpenId++;
     n->opens[id] = {access, share};
     ++fs_->openFiles;
-    return std::make_unique<FakeFile>(*this, *fs_, n, id, access, path);
+    return std::make_unique<FakeFile>(*this, *fs_, n, id, access, path, mode == OpenMode::ReadLocked);
 }
 
 bool FakePlatform::FindFiles(const std::string& mask, std::vector<FindData>& found) {

@@ -135,6 +135,21 @@ HINTERNET AddHandle(NetState& net, NetHandle handle) {
     return h;
 }
 
+// The server's final reply to a transfer whose handle closes.
+void EndTransfer(NetState& net, const NetHandle& conn, const NetHandle& file) {
+    auto server = net.ftp.find(conn.ftpHost);
+    if (server == net.ftp.end()) return;
+    const FtpFaults& faults = server->second.faults;
+    if (!faults.transferReply.empty() && faults.transferReply[0] != '2') {
+        if (file.writing) server->second.nodes.erase(file.path);
+        net.lastResponse = faults.transferReply;
+    } else if (!file.writing && file.moved < file.snapshot.size()) {
+        net.lastResponse = "426 Transfer aborted.";
+    } else {
+        net.lastResponse = faults.transferReply.empty() ? "226 Transfer complete." : faults.transferReply;
+    }
+}
+
 // Closing a handle closes its children too, as WinInet does.
 void CloseTree(NetState& net, HINTERNET h) {
     std::vector<HINTERNET> closing{h};
@@ -148,6 +163,7 @@ void CloseTree(NetState& net, HINTERNET h) {
         if (it->second.kind == NetHandle::FtpFile) {
             auto conn = net.handles.find(it->second.parent);
             if (conn != net.handles.end() && conn->second.openFile == c) conn->second.openFile = nullptr;
+            if (conn != net.handles.end()) EndTransfer(net, conn->second, it->second);
         }
         net.handles.erase(it);
     }
@@ -181,7 +197,7 @@ const std::vector<ConnectCall>& FakePlatform::ConnectCalls() const { return net_
 
 void FakePlatform::AddFtpServer(const std::string& host, const std::string& user,
                                 const std::string& password, const std::string& loginDir) {
-    FtpServer s{host, user, password, FtpResolve("/", loginDir), {}};
+    FtpServer s{host, user, password, FtpResolve("/", loginDir), {}, {}};
     s.nodes["/"] = FtpNode{true, "", fs_->now};
     FtpMakeDirs(s, s.loginDir, fs_->now);
     net_->ftp[UpperName(host)] = std::move(s);
@@ -215,6 +231,21 @@ bool FakePlatform::FtpExists(const std::string& host, const std::string& path) c
 }
 
 void FakePlatform::SetFtpFileSizeAlwaysZero(bool zero) { net_->ftpSizeZero = zero; }
+
+void FakePlatform::SetFtpFaults(const std::string& host, const FtpFaults& faults) {
+    MustFtp(*net_, host).faults = faults;
+}
+
+std::vector<std::string> FakePlatform::FtpTree(const std::string& host) const {
+    std::vector<std::string> paths;
+    auto s = net_->ftp.find(UpperName(host));
+    if (s == net_->ftp.end()) return paths;
+    for (const auto& node : s->second.nodes)
+        if (node.first != "/") paths.push_back(node.first + (node.second.dir ? "/" : ""));
+    return paths;
+}
+
+const std::vector<std::string>& FakePlatform::FtpCommands() const { return net_->ftpCommands; }
 void FakePlatform::SetTransferHook(std::function<void(uint64_t)> hook) { net_->transferHook = std::move(hook); }
 void FakePlatform::SetMessageText(uint32_t code, const std::string& text) { net_->messages[code] = text; }
 int FakePlatform::OpenHandleCount() const { return static_cast<int>(net_->handles.size()); }
@@ -439,6 +470,8 @@ bool FakePlatform::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, 
                                     r.stallAfter.value_or(UINT64_MAX)});
     } else {
         limit = handle->snapshot.size();
+        const FtpServer& s = net_->ftp.at(net_->handles.at(handle->parent).ftpHost);
+        if (s.faults.cutAfter) limit = std::min(limit, *s.faults.cutAfter);
     }
     const std::string& source = handle->kind == NetHandle::UrlRequest ? handle->response.body : handle->snapshot;
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(toRead, limit - std::min(limit, handle->moved)));
@@ -622,6 +655,7 @@ InetHandle FakePlatform::FtpFindFirstFile(HINTERNET connect, const std::string& 
     NetHandle* conn = FtpConnection(*net_, connect, error);
     if (!conn) return Failed(error, nullptr);
     const FtpServer& s = net_->ftp.at(conn->ftpHost);
+    if (s.faults.listRefused) return Failed(kErrInternetExtendedError, nullptr);
     std::string folder = conn->cwd, mask = search;
     const size_t slash = search.rfind('/');
     if (slash != std::string::npos) {
@@ -638,6 +672,12 @@ InetHandle FakePlatform::FtpFindFirstFile(HINTERNET connect, const std::string& 
     std::vector<FindData> entries;
     if (FtpIsDir(s, folder)) entries = FtpList(s, folder, mask);
     if (entries.empty()) return Failed(kErrNoMoreFiles, nullptr);
+    if (s.faults.listedSize)
+        for (FindData& entry : entries)
+            if (!(entry.dwFileAttributes & 0x10)) {
+                entry.nFileSizeHigh = static_cast<uint32_t>(*s.faults.listedSize >> 32);
+                entry.nFileSizeLow = static_cast<uint32_t>(*s.faults.listedSize);
+            }
     data = entries.front();
     NetHandle h{NetHandle::FtpFind};
     h.parent = connect;
@@ -711,6 +751,56 @@ bool FakePlatform::FtpDeleteFile(HINTERNET connect, const std::string& name) {
     if (name.empty() || it == s.nodes.end() || it->second.dir)
         return Failed(kErrInternetExtendedError, false);
     s.nodes.erase(it);
+    return true;
+}
+
+bool FakePlatform::FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) {
+    if (Fails("FtpRenameFile", from + " " + to, kErrInternetExtendedError)) return false;
+    uint32_t error = 0;
+    NetHandle* conn = FtpConnection(*net_, connect, error);
+    if (!conn) return Failed(error, false);
+    FtpServer& s = net_->ftp.at(conn->ftpHost);
+    const std::string source = FtpResolve(conn->cwd, from), target = FtpResolve(conn->cwd, to);
+    auto it = s.nodes.find(source);
+    auto there = s.nodes.find(target);
+    if (s.faults.renameRefused || from.empty() || to.empty() || it == s.nodes.end() || it->second.dir ||
+        (there != s.nodes.end() && there->second.dir) || !FtpIsDir(s, FtpParent(target))) {
+        net_->lastResponse = "550 Rename refused.";
+        return Failed(kErrInternetExtendedError, false);
+    }
+    FtpNode node = it->second;
+    s.nodes.erase(it);
+    s.nodes[target] = node;
+    net_->lastResponse = "250 Renamed.";
+    return true;
+}
+
+bool FakePlatform::FtpCommand(HINTERNET connect, uint32_t, const std::string& command) {
+    if (Fails("FtpCommand", command, kErrInternetExtendedError)) return false;
+    uint32_t error = 0;
+    NetHandle* conn = FtpConnection(*net_, connect, error);
+    if (!conn) return Failed(error, false);
+    net_->ftpCommands.push_back(command);
+    const FtpServer& s = net_->ftp.at(conn->ftpHost);
+    if (command == "TYPE I") {
+        net_->lastResponse = "200 Type set to: Binary.";
+        return true;
+    }
+    if (command.rfind("SIZE ", 0) == 0 && !s.faults.sizeRefused) {
+        auto it = s.nodes.find(FtpResolve(conn->cwd, command.substr(5)));
+        if (it != s.nodes.end() && !it->second.dir) {
+            net_->lastResponse = "213 " + std::to_string(it->second.content.size());
+            return true;
+        }
+    }
+    net_->lastResponse = "550 Not available.";
+    return Failed(kErrInternetExtendedError, false);
+}
+
+bool FakePlatform::InternetGetLastResponseInfo(uint32_t& error, std::string& text) {
+    if (Fails("InternetGetLastResponseInfo", "", kErrInsufficientBuffer)) return false;
+    error = 0;
+    text = net_->lastResponse;
     return true;
 }
 

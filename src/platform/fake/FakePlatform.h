@@ -86,6 +86,21 @@ struct HttpResponse {
     std::function<void(uint64_t delivered)> onRead;
 };
 
+// How a scripted FTP server misbehaves (SetFtpFaults).
+struct FtpFaults {
+    bool listRefused = false;    // LIST is refused: FtpFindFirstFile finds nothing
+    bool sizeRefused = false;    // SIZE is refused
+    bool renameRefused = false;  // RNFR/RNTO is refused
+    // Every listing gives this size for every file (a server's view of a huge file).
+    std::optional<uint64_t> listedSize;
+    // A download's data connection ends after this many bytes as if the file ended there;
+    // the final reply is then 426.
+    std::optional<uint64_t> cutAfter;
+    // The final reply of every transfer when not empty ("550 Quota exceeded" after the
+    // data): an upload's bytes are then dropped, as the server refused to keep them.
+    std::string transferReply;
+};
+
 // What InternetOpenUrl received.
 struct HttpRequest {
     std::string url;
@@ -244,6 +259,13 @@ public:
     void SetVersionInfo(const std::string& path, const VersionInfo& info);
     void SetVersionInfoError(const std::string& path, uint32_t lastError);  // size 0, this error
     const std::vector<std::string>& ShellOpenCalls() const;
+    void SetProcessId(uint32_t id);  // 4242 unless set
+    // Another process holds the named mutex `name`; it lets go after `waits` Wait calls
+    // of this process (never when -1). Each Wait that finds it held lets its time pass.
+    void HoldNamedMutex(const std::string& name, int waits = -1);
+    bool NamedMutexHeld(const std::string& name);  // by this process or another
+    // Names passed to CreateNamedMutex, in order.
+    const std::vector<std::string>& NamedMutexNames() const;
     void SetWNetAddResult(uint32_t code);
     void SetWNetCancelResult(uint32_t code);
     const std::vector<WNetAddCall>& WNetAddCalls() const;
@@ -277,6 +299,11 @@ public:
     bool FtpExists(const std::string& host, const std::string& path) const;
     // Wine's FtpGetFileSize answers 0 for every file; true makes the double do the same.
     void SetFtpFileSizeAlwaysZero(bool zero);
+    void SetFtpFaults(const std::string& host, const FtpFaults& faults);
+    // Every path of the server's tree below "/", folders with a trailing "/".
+    std::vector<std::string> FtpTree(const std::string& host) const;
+    // The FTP commands sent with FtpCommand, in order.
+    const std::vector<std::string>& FtpCommands() const;
 
     // Called at the start of every FTP read or write and every HTTP upload write, with the
     // bytes moved through that handle so far.
@@ -315,8 +342,11 @@ public:
     uint32_t WinExec(const std::string& cmdLine, unsigned show) override;
     void Sleep(uint32_t ms) override;
     uint32_t GetTickCount() override;
+    uint32_t GetCurrentProcessId() override;  // 0x1234; not counted
     uint32_t GetLastError() override;
     void SetLastError(uint32_t code) override;
+    uint32_t GetCurrentProcessId() override;
+    std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name) override;
     SystemTime GetLocalTime() override;
     uint32_t GetFileVersionInfoSize(const std::string& path) override;
     bool GetFileVersionInfo(const std::string& path, std::vector<uint8_t>& data) override;
@@ -362,12 +392,24 @@ public:
     InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                           uint32_t flags, uintptr_t context) override;
     bool FtpDeleteFile(HINTERNET connect, const std::string& name) override;
+    bool FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) override;
+    bool FtpCommand(HINTERNET connect, uint32_t flags, const std::string& command) override;
+    bool InternetGetLastResponseInfo(uint32_t& error, std::string& text) override;
     bool FormatMessage(uint32_t code, std::string& text) override;
 
     // Internal: a read or write on a silent server (see HttpResponse::stallAfter).
     bool WaitOutStall(HINTERNET h);
     // Internal: counts a call; true when it must fail (the last error is then `error`).
     bool Fails(const char* name, const std::string& detail, uint32_t error);
+    // Internal: MoveFile, uncounted (a rename through an open handle).
+    bool RenameUncounted(const std::string& from, const std::string& to);
+    // Internal: the named mutexes (FakeMutex.cpp).
+    struct MutexState {
+        bool ours = false;        // held by a NamedMutex of this process
+        bool other = false;       // held by another process
+        int otherWaits = -1;      // Wait calls until the other one lets go; -1: never
+    };
+    MutexState& Mutex(const std::string& name);
 
     struct FsState;
     struct RegState;

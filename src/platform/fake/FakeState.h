@@ -119,6 +119,9 @@ struct FakePlatform::SysState {
     uint32_t wnetCancelResult = 0;
     std::vector<WNetAddCall> wnetAdds;
     std::vector<WNetCancelCall> wnetCancels;
+    uint32_t processId = 4242;
+    std::map<std::string, FakePlatform::MutexState> mutexes;
+    std::vector<std::string> mutexNames;
 };
 
 // ---- Network
@@ -135,6 +138,7 @@ struct FtpServer {
     std::string password;
     std::string loginDir;
     std::map<std::string, FtpNode> nodes;  // by absolute path; "/" is the root folder
+    FtpFaults faults;
 };
 
 struct NetHandle {
@@ -180,6 +184,8 @@ struct FakePlatform::NetState {
     std::map<std::string, FtpServer> ftp;  // by upper-cased host
     bool ftpSizeZero = false;
     std::function<void(uint64_t)> transferHook;
+    std::string lastResponse;  // what InternetGetLastResponseInfo gives
+    std::vector<std::string> ftpCommands;
     std::map<uint32_t, std::string> messages;
     std::map<HINTERNET, NetHandle> handles;
     uint64_t nextHandle = 1;

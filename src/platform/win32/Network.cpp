@@ -226,6 +226,24 @@ public:
         return ::FtpDeleteFileA(connect, name.c_str()) != FALSE;
     }
 
+    bool FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) override {
+        return ::FtpRenameFileA(connect, from.c_str(), to.c_str()) != FALSE;
+    }
+
+    bool FtpCommand(HINTERNET connect, uint32_t flags, const std::string& command) override {
+        return ::FtpCommandA(connect, FALSE, flags, command.c_str(), 0, nullptr) != FALSE;
+    }
+
+    bool InternetGetLastResponseInfo(uint32_t& error, std::string& text) override {
+        char buf[1024] = {};
+        DWORD code = 0;
+        DWORD length = sizeof buf;
+        if (!::InternetGetLastResponseInfoA(&code, buf, &length)) return false;
+        error = code;
+        text.assign(buf, strnlen(buf, sizeof buf));
+        return true;
+    }
+
     bool FormatMessage(uint32_t code, std::string& text) override {
         char buf[256] = {};
         const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE, ::GetModuleHandleA("wininet.dll"),

@@ -20,6 +20,27 @@ bool IsStringEntry(const std::string& subBlock) {
     return ::_strnicmp(subBlock.c_str() + i, kPrefix, sizeof kPrefix - 1) == 0;
 }
 
+class Win32Mutex final : public NamedMutex {
+public:
+    explicit Win32Mutex(HANDLE h) : h_(h) {}
+    ~Win32Mutex() override {
+        if (held_) ::ReleaseMutex(h_);
+        ::CloseHandle(h_);
+    }
+    Win32Mutex(const Win32Mutex&) = delete;
+    Win32Mutex& operator=(const Win32Mutex&) = delete;
+    bool Wait(uint32_t ms) override {
+        if (held_) return true;
+        const DWORD r = ::WaitForSingleObject(h_, ms);
+        held_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+        return held_;
+    }
+
+private:
+    HANDLE h_;
+    bool held_ = false;
+};
+
 class Win32System final : public System {
 public:
     uint32_t GetEnvironmentVariable(const std::string& name, char* buf, uint32_t size) override {
@@ -54,8 +75,16 @@ public:
     }
     void Sleep(uint32_t ms) override { ::Sleep(ms); }
     uint32_t GetTickCount() override { return ::GetTickCount(); }
+    uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
     uint32_t GetLastError() override { return ::GetLastError(); }
     void SetLastError(uint32_t code) override { ::SetLastError(code); }
+    uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
+    std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string& name) override {
+        if (name.empty() || name.size() > 200 || name.find('\\') != std::string::npos) return nullptr;
+        HANDLE h = ::CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
+        if (!h) return nullptr;
+        return std::make_unique<Win32Mutex>(h);
+    }
     SystemTime GetLocalTime() override {
         SYSTEMTIME st;
         ::GetLocalTime(&st);

@@ -43,6 +43,9 @@
 #undef InternetFindNextFile
 #undef FtpOpenFile
 #undef FtpDeleteFile
+#undef FtpRenameFile
+#undef FtpCommand
+#undef InternetGetLastResponseInfo
 #undef FormatMessage
 
 namespace platform::win32 {

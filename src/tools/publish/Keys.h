@@ -14,10 +14,19 @@ bool GenerateKeyPair(std::string& privatePem, std::string& publicPem, std::strin
 bool Sign(const std::string& privatePem, const std::string& message, std::string& der,
           std::string& error);
 
-// Creates (or truncates) `path` so that only the current user can read it, and writes `bytes`.
-bool WriteOwnerOnly(const std::string& path, const std::string& bytes, std::string& error);
+// False only when nothing at all is at `path`, not even a link that leads nowhere; true also
+// when that cannot be told (a folder that cannot be read).
+bool PathTaken(const std::string& path);
 
-// Puts the file `from` in place of `to` in one step, replacing an existing `to`.
-bool PutInPlace(const std::string& from, const std::string& to, std::string& error);
+// Creates the new file `path`, failing when anything is there already (a link is never
+// followed), writes `bytes` and syncs them to disk. `ownerOnly`: only the current user can
+// read it.
+bool WriteNewFile(const std::string& path, const std::string& bytes, bool ownerOnly,
+                  std::string& error);
+
+// Renames `from` to `to` in one step and syncs the change. `replace`: an existing `to` (a
+// link itself, not what it leads to) is replaced; else the rename fails when anything is at
+// `to`.
+bool PutInPlace(const std::string& from, const std::string& to, bool replace, std::string& error);
 
 }  // namespace publish

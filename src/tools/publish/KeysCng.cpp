@@ -108,37 +108,49 @@ bool Sign(const std::string& privatePem, const std::string& message, std::string
     return true;
 }
 
-bool WriteOwnerOnly(const std::string& path, const std::string& bytes, std::string& error) {
+bool PathTaken(const std::string& path) {
+    if (::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD e = ::GetLastError();
+    return e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND;
+}
+
+bool WriteNewFile(const std::string& path, const std::string& bytes, bool ownerOnly,
+                  std::string& error) {
     // A protected DACL with one entry, the current user: nothing inherited from the folder.
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        error = Win32Text("cannot read the current user");
-        return false;
-    }
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size ? size : 1);
-    const bool haveUser = ::GetTokenInformation(token, TokenUser, user.data(), size, &size) != FALSE;
-    ::CloseHandle(token);
-    if (!haveUser) {
-        error = Win32Text("cannot read the current user");
-        return false;
-    }
-    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-    std::vector<BYTE> aclBytes(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid));
-    auto* acl = reinterpret_cast<PACL>(aclBytes.data());
+    std::vector<BYTE> user, aclBytes;
     SECURITY_DESCRIPTOR sd;
-    if (!::InitializeAcl(acl, static_cast<DWORD>(aclBytes.size()), ACL_REVISION) ||
-        !::AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) ||
-        !::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) ||
-        !::SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) ||
-        !::SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-        error = Win32Text("cannot make the file's access list");
-        return false;
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
+    if (ownerOnly) {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            error = Win32Text("cannot read the current user");
+            return false;
+        }
+        DWORD size = 0;
+        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user.resize(size ? size : 1);
+        const bool haveUser = ::GetTokenInformation(token, TokenUser, user.data(), size, &size) != FALSE;
+        ::CloseHandle(token);
+        if (!haveUser) {
+            error = Win32Text("cannot read the current user");
+            return false;
+        }
+        PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+        aclBytes.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid));
+        auto* acl = reinterpret_cast<PACL>(aclBytes.data());
+        if (!::InitializeAcl(acl, static_cast<DWORD>(aclBytes.size()), ACL_REVISION) ||
+            !::AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) ||
+            !::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) ||
+            !::SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) ||
+            !::SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+            error = Win32Text("cannot make the file's access list");
+            return false;
+        }
+        sa.lpSecurityDescriptor = &sd;
     }
-    SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
-    ::DeleteFileA(path.c_str());  // CREATE_ALWAYS would keep an old file's access list
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // CREATE_NEW fails on anything at the path; a reparse point there is not followed.
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = Win32Text(path);
         return false;
@@ -148,12 +160,13 @@ bool WriteOwnerOnly(const std::string& path, const std::string& bytes, std::stri
                     written == bytes.size() && ::FlushFileBuffers(file);
     if (!ok) error = Win32Text(path);
     ::CloseHandle(file);
+    if (!ok) ::DeleteFileA(path.c_str());
     return ok;
 }
 
-bool PutInPlace(const std::string& from, const std::string& to, std::string& error) {
-    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
+bool PutInPlace(const std::string& from, const std::string& to, bool replace, std::string& error) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (::MoveFileExA(from.c_str(), to.c_str(), flags)) return true;
     error = Win32Text(to);
     return false;
 }

@@ -80,12 +80,22 @@ bool Sign(const std::string& privatePem, const std::string& message, std::string
     return true;
 }
 
-bool WriteOwnerOnly(const std::string& path, const std::string& bytes, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    // An existing file keeps its mode through O_CREAT: set it before anything is written.
-    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+bool PathTaken(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+bool WriteNewFile(const std::string& path, const std::string& bytes, bool ownerOnly,
+                  std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          ownerOnly ? 0600 : 0644);
+    // The umask may take bits away, never add them; the mode is set before anything is written.
+    if (fd < 0 || (ownerOnly && ::fchmod(fd, 0600) != 0)) {
         error = path + ": " + std::strerror(errno);
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(path.c_str());
+        }
         return false;
     }
     size_t done = 0;
@@ -95,21 +105,42 @@ bool WriteOwnerOnly(const std::string& path, const std::string& bytes, std::stri
         if (n <= 0) {
             error = path + ": " + std::strerror(errno);
             ::close(fd);
+            ::unlink(path.c_str());
             return false;
         }
         done += static_cast<size_t>(n);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         error = path + ": " + std::strerror(errno);
+        ::unlink(path.c_str());
         return false;
     }
     return true;
 }
 
-bool PutInPlace(const std::string& from, const std::string& to, std::string& error) {
-    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-    error = to + ": " + std::strerror(errno);
-    return false;
+bool PutInPlace(const std::string& from, const std::string& to, bool replace, std::string& error) {
+    if (replace) {
+        if (std::rename(from.c_str(), to.c_str()) != 0) {
+            error = to + ": " + std::strerror(errno);
+            return false;
+        }
+    } else {
+        // A hard link fails when anything is at `to`, a dangling link included.
+        if (::link(from.c_str(), to.c_str()) != 0) {
+            error = to + ": " + std::strerror(errno);
+            return false;
+        }
+        ::unlink(from.c_str());
+    }
+    // The rename is on disk once the folder is.
+    const size_t slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 }  // namespace publish

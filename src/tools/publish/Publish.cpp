@@ -3,16 +3,21 @@
 //   publish keygen KEY.pem PUBLIC.pem
 //   publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp "YYYY-MM-DD hh:mm:ss"]
 //
-// The second form writes FOLDER/NAME.bin, FOLDER/NAME.sig and, last, FOLDER/NAME.txt, each
-// under a temporary name first, so a server that copies the folder at any moment never
-// offers a stamp before the program and signature that go with it.
+// The second form writes FOLDER/NAME.bin, FOLDER/NAME.sig and, last, FOLDER/NAME.txt (the
+// manifest: stamp, SHA-256 and size of NAME.bin; NAME.sig signs it), each synced under a new
+// temporary name first, so a server that copies the folder at any moment never offers a
+// manifest before the program and signature that go with it.
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "signing/Sha256.h"
 #include "signing/Signature.h"
 #include "tools/publish/Keys.h"
+#ifdef _WIN32
+#include "platform/win32/SystemLibraries.h"
+#endif
 
 namespace {
 
@@ -23,8 +28,9 @@ constexpr const char* kUsage =
     "keygen writes a new ECDSA P-256 key pair: KEY.pem (private, readable by you only; keep it\n"
     "off the update server) and PUBLIC.pem (build the launcher with -DUPDATE_PUBLIC_KEY=PUBLIC.pem).\n"
     "The second form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
-    "FOLDER/NAME.sig (the signature over NAME.txt and NAME.bin) and last FOLDER/NAME.txt, whose\n"
-    "stamp is --stamp or the current UTC time and must be greater than the one it replaces.\n";
+    "FOLDER/NAME.sig (the signature over NAME.txt) and last FOLDER/NAME.txt, the manifest: the\n"
+    "stamp (--stamp or the current UTC time, greater than the one it replaces) and the SHA-256\n"
+    "and size of NAME.bin.\n";
 
 struct Failure {
     std::string text;
@@ -42,28 +48,21 @@ bool ReadFile(const std::string& path, std::string& bytes) {
     return ok;
 }
 
-bool Exists(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f) std::fclose(f);
-    return f != nullptr;
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return (std::fclose(f) == 0) && written;
-}
-
-// Writes `bytes` to `path` through `path`.tmp, so `path` is either the old file or the
-// whole new one.
-void PutFile(const std::string& path, const std::string& bytes, bool ownerOnly = false) {
-    const std::string temp = path + ".tmp";
-    std::string error;
-    const bool written = ownerOnly ? publish::WriteOwnerOnly(temp, bytes, error) : WriteFile(temp, bytes);
-    if (!written || !publish::PutInPlace(temp, path, error)) {
+// Writes `bytes` to `path` through a temporary name created new beside it, so `path` is
+// either what it was or the whole new file. `replace`: an existing `path` gives way; else
+// the write fails when anything is there.
+void PutFile(const std::string& path, const std::string& bytes, bool replace, bool ownerOnly = false) {
+    std::string temp, error;
+    for (int n = 0; n < 100 && temp.empty(); ++n) {
+        const std::string candidate = path + "." + std::to_string(n) + ".tmp";
+        if (!publish::PathTaken(candidate)) temp = candidate;
+    }
+    if (temp.empty()) throw Failure{"cannot write " + path + " (no free temporary name beside it)"};
+    if (!publish::WriteNewFile(temp, bytes, ownerOnly, error))
+        throw Failure{"cannot write " + path + " (" + error + ")"};
+    if (!publish::PutInPlace(temp, path, replace, error)) {
         std::remove(temp.c_str());
-        throw Failure{"cannot write " + path + (error.empty() ? "" : " (" + error + ")")};
+        throw Failure{"cannot write " + path + " (" + error + ")"};
     }
 }
 
@@ -116,13 +115,14 @@ std::string JoinPath(const std::string& folder, const std::string& file) {
 }
 
 int KeyGen(const std::string& keyPath, const std::string& publicPath) {
-    // An existing private key is the vendor's identity: never overwrite one.
+    // An existing private key is the vendor's identity: never overwrite one, readable or not,
+    // and never write through a link planted in its place.
     for (const auto& p : {keyPath, publicPath})
-        if (Exists(p)) throw Failure{p + " exists already; not overwritten"};
+        if (publish::PathTaken(p)) throw Failure{p + " exists already; not overwritten"};
     std::string privatePem, publicPem, error;
     if (!publish::GenerateKeyPair(privatePem, publicPem, error)) throw Failure{error};
-    PutFile(keyPath, privatePem, true);
-    PutFile(publicPath, publicPem);
+    PutFile(keyPath, privatePem, false, true);
+    PutFile(publicPath, publicPem, false);
     std::printf("wrote %s (private, owner only) and %s\n", keyPath.c_str(), publicPath.c_str());
     return 0;
 }
@@ -134,6 +134,7 @@ int Publish(const std::string& name, const std::string& programPath, const std::
     if (!ReadFile(programPath, program)) throw Failure{"cannot read " + programPath};
     if (!IsWindowsExecutable(program))
         throw Failure{programPath + " is not a Windows executable (no MZ and PE header)"};
+    if (program.size() > 0xFFFFFFFFu) throw Failure{programPath + " is 4 GiB or larger"};
     if (!ReadFile(keyPath, keyPem)) throw Failure{"cannot read " + keyPath};
     if (!signing::P256PrivateKeyFromPem(keyPem, d, point))
         throw Failure{keyPath + " is not an unencrypted ECDSA P-256 private key (PEM)"};
@@ -146,14 +147,15 @@ int Publish(const std::string& name, const std::string& programPath, const std::
         throw Failure{"the stamp " + stamp + " is not greater than " + FirstLine(previous) + " in " +
                       txtPath + "; clients would not update"};
 
-    const std::string txt = stamp + "\r\n";
+    const std::string txt = stamp + "\r\nsha256 " + signing::Sha256Hex(program) + "\r\nsize " +
+                            std::to_string(program.size()) + "\r\n";
     std::string der, rs, error;
-    if (!publish::Sign(keyPem, txt + program, der, error)) throw Failure{error};
+    if (!publish::Sign(keyPem, txt, der, error)) throw Failure{error};
     if (!signing::P256SignatureFromDer(der, rs)) throw Failure{"the signature came out malformed"};
 
-    PutFile(JoinPath(folder, name + ".bin"), program);
-    PutFile(JoinPath(folder, name + ".sig"), der);
-    PutFile(txtPath, txt);
+    PutFile(JoinPath(folder, name + ".bin"), program, true);
+    PutFile(JoinPath(folder, name + ".sig"), der, true);
+    PutFile(txtPath, txt, true);
     std::printf("published %s as %s.bin, %s.sig and %s.txt in %s, stamp %s\n", programPath.c_str(),
                 name.c_str(), name.c_str(), name.c_str(), folder.c_str(), stamp.c_str());
     return 0;
@@ -183,6 +185,11 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // bcrypt.dll is delay-imported: it must come from the system folder, never from a
+    // Downloads folder that publish.exe was started from.
+    RestrictLibrarySearchToSystemFolder();
+#endif
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(kUsage, stdout);

@@ -29,9 +29,6 @@ std::string SourceFolder(const std::string& path) {
     return folder;
 }
 
-// The progress counts are 32-bit; a larger file shows as full rather than wrapping.
-uint32_t Count32(uint64_t n) { return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX)); }
-
 // The share connection of one copy. Only a connection this copy made is cancelled, and
 // then without touching the user's profile and without forcing other programs' open files
 // closed; a share the user had connected already is used as it is and left connected.
@@ -148,7 +145,7 @@ bool CopyFile(Run& run, Job& job) {
         // A short write is a failure: the target would be a part taken for the whole.
         if (got > 0 && !output.Write(buffer.data(), got)) return writeFailed();
         copied += got;
-        run.UpdateCopyProgress(Count32(copied), Count32(static_cast<uint64_t>(size)), startTick);
+        run.UpdateCopyProgress(ProgressValue(copied), ProgressValue(static_cast<uint64_t>(size)), startTick);
     } while (got > 0 && !run.Cancelled());
 
     input.reset();

@@ -2,6 +2,8 @@
 // working folder a kept connection gets back.
 #include "webcopy/operations/FtpConnection.h"
 
+#include <cctype>
+
 #include "framework/Application.h"
 #include "platform/Platform.h"
 #include "webcopy/WebCopyErrors.h"
@@ -39,6 +41,12 @@ bool FtpLink::Open(Cache cache, void (*beforeNew)(Run&)) {
         return true;
     }
     if (beforeNew) beforeNew(run_);
+    // A port the connect call cannot take is not wrapped into one it can.
+    if (key_.port < 1 || key_.port > 65535) {
+        const std::string host = key_.host;
+        run_.ReportError(ecConnect, [&host] { return TextConnectFtp + host; });
+        return false;
+    }
     const bool login = !key_.user.empty() && !key_.password.empty();
     platform::InetHandle connection = platform::Net().InternetConnect(
         run_.Session.get(), key_.host, static_cast<uint16_t>(key_.port),
@@ -95,6 +103,24 @@ bool FtpLink::EnterCreating(const std::string& dir) {
     return true;
 }
 
+std::optional<uint64_t> FtpLink::RemoteSize(const std::string& name) {
+    platform::Network& net = platform::Net();
+    // Some servers give sizes only in binary type; some answer SIZE not at all.
+    if (net.FtpCommand(get(), platform::FTP_TRANSFER_TYPE_BINARY, "TYPE I") &&
+        net.FtpCommand(get(), platform::FTP_TRANSFER_TYPE_BINARY, "SIZE " + name)) {
+        uint32_t error = 0;
+        std::string reply;
+        if (net.InternetGetLastResponseInfo(error, reply))
+            if (const std::optional<uint64_t> size = SizeFromReply(reply)) return size;
+    }
+    platform::FindData found;
+    platform::InetHandle search = net.FtpFindFirstFile(get(), name, found, 0, 0);
+    // A listing names what it lists: a folder's entries or a name cut short tell nothing.
+    if (search && found.cFileName == name && !(found.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_))
+        return ListedSize(found);
+    return std::nullopt;
+}
+
 FtpLink::~FtpLink() {
     if (!open_) return;
     if (keep_) {
@@ -115,6 +141,51 @@ FtpLink::~FtpLink() {
 
 void ForgetLastRemoteDir(Run& run) { run.LastRemoteDir.clear(); }
 
+void ReportFolderFailed(Run& run, const Job& job) {
+    const std::string& host = job.FTPHost;
+    run.ReportError(ecConnect, [&host] { return TextConnectFtp + host; });
+}
+
+uint64_t ListedSize(const platform::FindData& found) {
+    return (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+}
+
+std::optional<uint64_t> SizeFromReply(const std::string& reply) {
+    std::string text = reply;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    if (text.size() < 5 || text.compare(0, 4, "213 ") != 0) return std::nullopt;
+    const std::string digits = text.substr(4);
+    // At most 19 digits: every such number fits in 64 bits.
+    if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoull(digits);
+}
+
+int ReplyCode(const std::string& reply) {
+    // A reply of several lines ends with the line "nnn text"; the lines before it say more.
+    int code = 0;
+    size_t start = 0;
+    while (start < reply.size()) {
+        size_t end = reply.find('\n', start);
+        if (end == std::string::npos) end = reply.size();
+        const std::string line = reply.substr(start, end - start);
+        if (line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+            std::isdigit(static_cast<unsigned char>(line[1])) &&
+            std::isdigit(static_cast<unsigned char>(line[2])) && (line.size() == 3 || line[3] != '-'))
+            code = std::stoi(line.substr(0, 3));
+        start = end + 1;
+    }
+    return code;
+}
+
+int LastReplyCode() {
+    uint32_t error = 0;
+    std::string reply;
+    if (!platform::Net().InternetGetLastResponseInfo(error, reply)) return 0;
+    return ReplyCode(reply);
+}
+
 std::string FtpDirectoryPart(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -125,15 +196,18 @@ bool IsPlainName(const std::string& name) {
            name.find_first_of("\\/:") == std::string::npos;
 }
 
-void ListPlainEntries(Run& run, FtpLink& link, const std::string& url,
+bool ListPlainEntries(Run& run, const Job& job, FtpLink& link, const std::string& url,
                       const std::function<void(const platform::FindData&)>& take) {
     const std::string mask = BackslashesToSlashes(url);
     const std::string dir = FtpDirectoryPart(mask);
-    if (!dir.empty()) link.ChangeDirectory(dir);
+    if (!dir.empty() && !link.ChangeDirectory(dir)) {
+        ReportFolderFailed(run, job);
+        return false;
+    }
     platform::FindData found;
     platform::InetHandle search =
         platform::Net().FtpFindFirstFile(link.get(), FileNameFromPath(mask), found, 0, 0);
-    if (!search) return;
+    if (!search) return true;
     do {
         // A name is only ever an entry of this folder, never a path out of the target.
         if (IsPlainName(found.cFileName)) {
@@ -143,6 +217,7 @@ void ListPlainEntries(Run& run, FtpLink& link, const std::string& url,
             run.ReportError(ecRefusedName, [&name] { return TextRefusedName + name; });
         }
     } while (platform::Net().InternetFindNextFile(search.get(), found));
+    return true;
 }
 
 }  // namespace webcopy

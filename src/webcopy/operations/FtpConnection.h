@@ -2,7 +2,9 @@
 // What the FTP operations share: the connection with its cache rules, the working folder
 // that a kept connection gets back, the checks on names a server sends, and the single-file
 // transfers that the multi-file jobs run once per file.
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -53,6 +55,10 @@ public:
     // missing; false when a part can be neither entered nor created.
     bool EnterCreating(const std::string& dir);
 
+    // The server's size of `name` in the working folder: SIZE in binary type, else the
+    // listing; nothing when neither tells. The connection must have no transfer open.
+    std::optional<uint64_t> RemoteSize(const std::string& name);
+
 private:
     void SaveDirectory();
 
@@ -65,6 +71,21 @@ private:
     std::string savedDir_;
 };
 
+// Error 6 for a remote folder that cannot be entered: the job goes nowhere else instead.
+void ReportFolderFailed(Run& run, const Job& job);
+
+// The size a listing entry gives, all 64 bits.
+uint64_t ListedSize(const platform::FindData& found);
+// The number of a "213 <digits>" reply (to SIZE); nothing for any other text.
+std::optional<uint64_t> SizeFromReply(const std::string& reply);
+// The code of a reply's final line ("226 Transfer complete." gives 226); 0 without one.
+int ReplyCode(const std::string& reply);
+// The code of the last reply the network library read on this thread: after a transfer's
+// handle is closed, the server's verdict on the transfer. 0 when unknown.
+int LastReplyCode();
+// A transfer ended well as far as the server said: no 4xx or 5xx final reply.
+inline bool ReplyAccepts(int code) { return code < 400; }
+
 // What an upload or a deletion does before it makes a new connection.
 void ForgetLastRemoteDir(Run& run);
 
@@ -74,10 +95,11 @@ std::string FtpDirectoryPart(const std::string& path);
 // A name from a server's listing that can only name an entry of the folder it came from:
 // not empty, no "\", "/" or ":", not "." or "..".
 bool IsPlainName(const std::string& name);
-// Enters the folder part of the remote mask `url` ("\" or "/" separated; a wrong folder lists
-// the login folder) and passes each entry that matches its file part to `take`. An entry
-// whose name is a path is reported and passed over. The search is closed on return.
-void ListPlainEntries(Run& run, FtpLink& link, const std::string& url,
+// Enters the folder part of the remote mask `url` ("\" or "/" separated) and passes each
+// entry that matches its file part to `take`. An entry whose name is a path is reported and
+// passed over. The search is closed on return. False (error 6 reported, nothing listed) when
+// the folder cannot be entered.
+bool ListPlainEntries(Run& run, const Job& job, FtpLink& link, const std::string& url,
                       const std::function<void(const platform::FindData&)>& take);
 
 // The single-file transfers; each returns true when its transfer completed.

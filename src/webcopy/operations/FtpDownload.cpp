@@ -1,6 +1,7 @@
 // FTP download of one file: the look-up for size and date, the date rule, the local target
 // written under a temporary name, and the block loop with progress and cancel.
 #include <cstdint>
+#include <optional>
 
 #include "framework/Application.h"
 #include "platform/Platform.h"
@@ -22,16 +23,23 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
 
     FtpLink link(run, KeyOfJob(job), task.keep);
     if (!link.Open(FtpLink::Cache::LookUp)) return false;
-    // A wrong folder shows up as a failed open below.
+    // Nothing is fetched from another folder than the one asked for.
     const std::string dir = FtpDirectoryPart(task.url);
-    if (!dir.empty()) link.ChangeDirectory(dir);
+    if (!dir.empty() && !link.ChangeDirectory(dir)) {
+        ReportFolderFailed(run, job);
+        return false;
+    }
 
-    // The listing gives size and date; some servers' size query answers 0 for every file.
+    // The listing gives size and date; when it does not list the file itself (refused, or
+    // a name it cannot parse), the server is asked for the size.
     platform::FindData found;
     const bool listed = static_cast<bool>(net.FtpFindFirstFile(link.get(), remoteName, found, 0, 0));
-    uint32_t size = listed ? found.nFileSizeLow : 0;
-    if (listed && (task.copyNewerOnly || wc.OnFileDateCheck)) {
-        const TDateTime serverDate = FileTimeToDateTime(found.ftLastWriteTime);
+    std::optional<uint64_t> size;
+    if (listed && found.cFileName == remoteName) size = ListedSize(found);
+    // A date outside the calendar is no date: no date rule, as for a file not listed.
+    TDateTime serverDate = 0;
+    if (listed && (task.copyNewerOnly || wc.OnFileDateCheck) &&
+        TryFileTimeToDateTime(found.ftLastWriteTime, serverDate)) {
         if (wc.OnFileDateCheck) {
             bool allow = true;
             wc.OnFileDateCheck(&wc, task.index, serverDate, allow);
@@ -46,13 +54,17 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
             return false;
         }
     }
+    if (!size) size = link.RemoteSize(remoteName);
 
     Application->ProcessMessages();
     platform::InetHandle remote = net.FtpOpenFile(link.get(), remoteName, platform::GENERIC_READ_,
                                                   platform::FTP_TRANSFER_TYPE_BINARY, 0);
-    if (remote && size == 0) {
-        const uint32_t asked = net.FtpGetFileSize(remote.get(), nullptr);
-        if (asked != 0xFFFFFFFFu) size = asked;
+    if (remote && !size) {
+        // 0 is also what a size query that does not work answers: it tells nothing.
+        uint32_t high = 0;
+        const uint32_t low = net.FtpGetFileSize(remote.get(), &high);
+        const uint64_t asked = (static_cast<uint64_t>(high) << 32) | low;
+        if (low != 0xFFFFFFFFu && asked != 0) size = asked;
     }
     Application->ProcessMessages();
     if (!remote) {
@@ -75,12 +87,14 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
         [&net, &remote](unsigned char* buffer, uint32_t bytes, uint32_t& got) {
             return net.InternetReadFile(remote.get(), buffer, bytes, &got);
         },
-        size, wc.DlgDwnload);
+        ProgressValue(size.value_or(0)), wc.DlgDwnload);
+    // Closing the transfer reads the server's final reply: a data connection that broke
+    // off reads as a normal end, and only the reply or the size tells.
     remote.reset();
+    const bool refused = !ReplyAccepts(LastReplyCode());
 
     if (run.Cancelled()) return true;  // the file goes; an old target stays as it was
-    // A data connection that breaks off can read as a normal end: the listed size tells.
-    if (body.readFailed || (listed && body.bytes < size)) {
+    if (body.readFailed || refused || (size && body.bytes != *size)) {
         run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });
         return false;
     }

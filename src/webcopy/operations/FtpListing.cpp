@@ -20,7 +20,7 @@ bool FtpListing(Run& run, Job& job) {
     job.FileList = std::make_unique<TStringList>();
     job.FileDetails = std::make_unique<TFileDetailItems>();
     int number = 0;
-    ListPlainEntries(run, link, job.URL, [&](const platform::FindData& found) {
+    return ListPlainEntries(run, job, link, job.URL, [&](const platform::FindData& found) {
         job.FileList->Add(found.cFileName);
         TFileDetailItem* item = job.FileDetails->Add();
         item->Attributes = found.dwFileAttributes;
@@ -30,7 +30,6 @@ bool FtpListing(Run& run, Job& job) {
         item->FileTime = found.ftCreationTime;
         run.view.SetLine(Line::File, IntToStr(++number) + " " + found.cFileName);
     });
-    return true;
 }
 
 }  // namespace webcopy

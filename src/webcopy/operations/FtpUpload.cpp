@@ -1,8 +1,11 @@
 // FTP upload of one file: the remote folder entered or created part by part, the date rule
-// against the server's copy, and the block loop with progress and cancel. The local source
-// is opened before the server's copy is, so a missing source never costs the server its file.
+// against the server's copy, and the block loop with progress and cancel. The data goes to a
+// temporary name beside the server's copy and takes its name only when the server holds all
+// of it: a failed or cancelled upload leaves the server's file as it was.
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "framework/Application.h"
 #include "platform/Platform.h"
@@ -29,6 +32,15 @@ bool SendBlock(platform::HINTERNET remote, const unsigned char* data, uint32_t s
     return true;
 }
 
+// A name beside `name` that no other upload picks: two programs sending the same file at
+// once must not write into one temporary file.
+std::string RemoteTemporaryName(const std::string& name) {
+    char tag[32];
+    std::snprintf(tag, sizeof tag, ".%x-%x.part", static_cast<unsigned>(platform::Sys().GetCurrentProcessId()),
+                  static_cast<unsigned>(platform::Sys().GetTickCount()));
+    return name + tag;
+}
+
 }  // namespace
 
 bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
@@ -42,7 +54,10 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     if (!link.Open(FtpLink::Cache::LookUp, ForgetLastRemoteDir)) return false;
     Application->ProcessMessages();
     run.LastRemoteDir = task.keep ? task.targetDir : std::string();
-    if (!link.EnterCreating(task.targetDir)) return false;
+    if (!link.EnterCreating(task.targetDir)) {
+        ReportFolderFailed(run, job);
+        return false;
+    }
 
     Application->ProcessMessages();
     const std::string remoteName =
@@ -53,8 +68,12 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
             bool allow = true;
             if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, remoteName, allow);
             if (!allow) return false;
-            const TDateTime serverDate = FileTimeToDateTime(found.ftLastWriteTime);
-            if (wc.OnFileDateCheck) {
+            // A date outside the calendar is no date: the upload goes ahead.
+            TDateTime serverDate = 0;
+            const bool dated = TryFileTimeToDateTime(found.ftLastWriteTime, serverDate);
+            if (!dated) {
+                // nothing to compare
+            } else if (wc.OnFileDateCheck) {
                 wc.OnFileDateCheck(&wc, task.index, serverDate, allow);
                 task.fileDate = serverDate;
                 if (!allow) return false;
@@ -69,7 +88,9 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
         }
     }
 
-    std::unique_ptr<platform::File> source = platform::Fs().Open(task.url, platform::OpenMode::Read);
+    // Another program may hold the source open, writing to it (a log file).
+    std::unique_ptr<platform::File> source =
+        platform::Fs().Open(task.url, platform::OpenMode::ReadShared);
     const int64_t sourceSize = source ? source->Size() : -1;
     if (sourceSize < 0) {
         if (source) source->Close();
@@ -77,7 +98,8 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
         run.ReportError(ecOpenSource, [&task] { return TextOpenSource + task.url; });
         return false;
     }
-    platform::InetHandle remote = net.FtpOpenFile(link.get(), remoteName, platform::GENERIC_WRITE_,
+    const std::string temporary = RemoteTemporaryName(remoteName);
+    platform::InetHandle remote = net.FtpOpenFile(link.get(), temporary, platform::GENERIC_WRITE_,
                                                   platform::FTP_TRANSFER_TYPE_BINARY, 0);
     if (!remote) {
         source->Close();
@@ -88,9 +110,9 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     run.LastTargetFile = task.url;
     run.LastTargetDir = task.targetDir;
 
-    const uint32_t total = static_cast<uint32_t>(sourceSize);
+    const uint32_t total = ProgressValue(static_cast<uint64_t>(sourceSize));
     const uint32_t startTick = platform::Sys().GetTickCount();
-    uint32_t sent = 0;
+    uint64_t sent = 0;
     unsigned char buffer[kBlockSize];
     bool readFailed = false;
     bool sendFailed = false;
@@ -106,14 +128,19 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
             break;
         }
         sent += got;
-        run.UpdateProgress(sent, total, wc.DlgUpload, startTick);
+        run.UpdateProgress(ProgressValue(sent), total, wc.DlgUpload, startTick);
         if (got == 0) break;
     }
     source->Close();
-    // Closing the remote file completes it on the server.
+    // Closing the remote file ends the transfer; the server's final reply says whether it
+    // kept the data (a full disk or a quota answers 150 first and refuses at the end).
     const bool closed = remote.reset();
-    const bool complete = !run.Cancelled() && !readFailed && !sendFailed && closed;
-    if (!complete) net.FtpDeleteFile(link.get(), remoteName);  // no part under the final name
+    const bool accepted = closed && ReplyAccepts(LastReplyCode());
+    bool complete = !run.Cancelled() && !readFailed && !sendFailed && accepted;
+    // Only what the server holds counts: its size of the file must be what was sent.
+    if (complete) complete = link.RemoteSize(temporary) == std::optional<uint64_t>(sent);
+    if (complete) complete = net.FtpRenameFile(link.get(), temporary, remoteName);
+    if (!complete) net.FtpDeleteFile(link.get(), temporary);
     if (run.Cancelled()) return true;
     if (readFailed) {
         run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });

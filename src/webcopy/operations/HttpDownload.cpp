@@ -163,7 +163,8 @@ bool OpenRequest(Run& run, const Job& job, Credentials& credentials, uint32_t fl
             const std::string next = QueryText(request.get(), platform::HTTP_QUERY_LOCATION, location)
                                          ? ResolveRedirect(url, location)
                                          : std::string();
-            if (!next.empty()) {  // otherwise the status is reported below
+            // Once on https, the rest of the download stays there.
+            if (!next.empty() && RedirectAllowed(url, next)) {  // otherwise the status is reported below
                 ++redirects;
                 url = next;
                 continue;
@@ -208,7 +209,7 @@ bool HttpDownload(Run& run, Job& job) {
     TWebCopy& wc = run.wc;
     job.NoNewerFile = false;
 
-    const std::string urlFileName = FileNameFromPath(job.URL);
+    const std::string urlFileName = FileNameFromPath(UrlWithoutCredentials(job.URL));
     run.SetFileLine(urlFileName, wc.DlgFromServerLabel, HostFromUrl(job.URL), wc.ShowServer);
     Application->ProcessMessages();
 
@@ -228,7 +229,8 @@ bool HttpDownload(Run& run, Job& job) {
     // this name even when a unique name is written in the end.
     const std::string planned =
         JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
-    Partial partial(planned, job.URL, job.ResumeKey);
+    // Credentials written into the URL are never written to the disk with the part.
+    Partial partial(planned, UrlWithoutCredentials(job.URL), job.ResumeKey);
     uint64_t offset = job.Resume ? partial.Load() : 0;
 
     std::string target;  // chosen on the first answer that goes on to the body
@@ -270,7 +272,7 @@ bool HttpDownload(Run& run, Job& job) {
         // What a part of this answer would be tied to; without a validator and a length a
         // part could not be told from another file's.
         const PartialKey key = offset > 0 ? *partial.Key()
-                                          : PartialKey{job.URL, job.ResumeKey,
+                                          : PartialKey{UrlWithoutCredentials(job.URL), job.ResumeKey,
                                                        ValidatorOf(request.get()), contentLength};
         const uint64_t total = key.length;
         const uint64_t expected = offset > 0 ? total - offset : contentLength;
@@ -340,14 +342,14 @@ bool HttpDownload(Run& run, Job& job) {
                 partial.Discard();
                 return false;
             }
-            run.ReportError(ecReadSource, [&job] { return TextReadSource + job.URL; });
+            run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
             return false;
         }
         // A rest without a length that runs past the file's end is no part of that file.
         if (resumable && offset + body.bytes != total) {
             file.Discard();
             partial.Discard();
-            run.ReportError(ecReadSource, [&job] { return TextReadSource + job.URL; });
+            run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
             return false;
         }
         if (!result) {  // an empty body: nothing arrived to put in place

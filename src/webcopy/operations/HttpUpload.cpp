@@ -80,13 +80,15 @@ bool HttpUpload(Run& run, Job& job) {
     const std::string& url = job.URL;
 
     run.view.SetClip(Clip::Upload);
-    const std::string urlFileName = FileNameFromPath(url);
+    // Names and texts come from the URL without its credentials.
+    const std::string urlFileName = FileNameFromPath(UrlWithoutCredentials(url));
     run.SetFileLine(urlFileName, wc.DlgToServerLabel, HostFromUrl(url), wc.ShowServer);
 
-    // Read access only: a read-only file uploads, and nothing can write to the file.
+    // Read access only: a read-only file uploads. Another program may go on writing to it
+    // (a log file); what it held when the size was taken is sent.
     const std::string path =
         JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
-    std::unique_ptr<platform::File> file = platform::Fs().Open(path, platform::OpenMode::Read);
+    std::unique_ptr<platform::File> file = platform::Fs().Open(path, platform::OpenMode::ReadShared);
     const int64_t size = file ? file->Size() : -1;
     // The request announces the length in 32 bits.
     if (size < 0 || size > static_cast<int64_t>(UINT32_MAX)) {
@@ -109,7 +111,9 @@ bool HttpUpload(Run& run, Job& job) {
         connection = net.InternetConnect(run.Session.get(), to.host, to.port, nullptr, nullptr,
                                          platform::INTERNET_SERVICE_HTTP, 0, 0);
         if (connection) {
-            uint32_t flags = platform::INTERNET_FLAG_NO_CACHE_WRITE;
+            // A redirect would send the body (or a GET in its place) to where the server
+            // says: its 3xx is the answer, and a failure.
+            uint32_t flags = platform::INTERNET_FLAG_NO_CACHE_WRITE | platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
             if (to.secure) flags |= platform::INTERNET_FLAG_SECURE;
             request = net.HttpOpenRequest(connection.get(), job.HTTPCommand == hcPut ? "PUT" : "POST",
                                           to.object, flags, 0);

@@ -18,8 +18,9 @@ bool MultiFtpDownload(Run& run, Job& job) {
     if (!link.Open(FtpLink::Cache::Ignore)) return false;
     // The names first: the search's data connection must be closed before a file's opens.
     std::vector<std::string> names;
-    ListPlainEntries(run, link, job.URL,
-                     [&names](const platform::FindData& found) { names.push_back(found.cFileName); });
+    if (!ListPlainEntries(run, job, link, job.URL,
+                          [&names](const platform::FindData& found) { names.push_back(found.cFileName); }))
+        return false;
 
     TDateTime lastFound = job.FileDate;
     for (size_t p = 0; p < names.size() && !run.Cancelled(); ++p) {

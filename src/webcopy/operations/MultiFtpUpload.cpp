@@ -29,7 +29,10 @@ bool MultiFtpUpload(Run& run, Job& job) {
     // and this one and that one both close when the job ends.
     FtpLink link(run, KeyOfJob(job), false);
     if (!link.Open(FtpLink::Cache::Ignore, ForgetLastRemoteDir)) return false;
-    if (!link.EnterCreating(job.TargetDir)) return false;
+    if (!link.EnterCreating(job.TargetDir)) {
+        ReportFolderFailed(run, job);
+        return false;
+    }
 
     Application->ProcessMessages();
     std::vector<platform::FindData> entries;

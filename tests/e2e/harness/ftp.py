@@ -2,9 +2,13 @@
 
 Serves a folder to one account, records every command and every control connection, and
 can send downloads slowly (`rate`, bytes per second) or drop a download's data connection
-after `drop_after` bytes. It stops by itself after `lifetime` seconds, because WinInet waits
-forever on a silent server.
+after `drop_after` bytes. Hostile on request: `refuse_store` takes an upload's data and then
+answers 550 instead of 226 (a full quota), dropping what came; `refuse_retrieve` answers a
+download 150 and then 550 without data; `refuse` names commands answered 550 ("LIST",
+"SIZE", "RNFR"); `store_rate` receives uploads slowly. It stops by itself after `lifetime`
+seconds, because WinInet waits forever on a silent server.
 """
+import os
 import logging
 import threading
 import time
@@ -21,9 +25,13 @@ logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
 class LocalFtpServer:
     def __init__(self, root: str, user: str = "anna", password: str = "hemlig",
-                 rate: Optional[int] = None, drop_after: Optional[int] = None, lifetime: float = 120):
+                 rate: Optional[int] = None, drop_after: Optional[int] = None, lifetime: float = 120,
+                 refuse_store: bool = False, refuse_retrieve: bool = False, refuse: Tuple[str, ...] = (),
+                 store_rate: Optional[int] = None):
         self.root, self.user, self.password = root, user, password
         self.rate, self.drop_after, self.lifetime = rate, drop_after, lifetime
+        self.refuse_store, self.refuse_retrieve = refuse_store, refuse_retrieve
+        self.refuse, self.store_rate = tuple(refuse), store_rate
         self.commands: List[Tuple[str, str]] = []
         self.connections = 0
         self._server: Optional[FTPServer] = None
@@ -38,8 +46,24 @@ class LocalFtpServer:
             # Unthrottled unless a rate is set; a drop closes the data connection mid-file,
             # which the server reports as an aborted transfer.
             write_limit = owner.rate or 0
+            read_limit = owner.store_rate or 0
+
+            def close(self):
+                # The data is in; the verdict is a refusal, and nothing of it is kept.
+                if owner.refuse_store and self.receive and not self._closed:
+                    self._resp = ("550 Quota exceeded.", logging.debug)
+                    name = self.file_obj.name if self.file_obj is not None else None
+                    super().close()
+                    if name and os.path.isfile(name):
+                        os.remove(name)
+                    return
+                super().close()
 
             def send(self, data):
+                if owner.refuse_retrieve and not self.receive and owner.commands[-1][0] == "RETR":
+                    self._resp = ("550 Failed to read file.", logging.debug)
+                    self.close()
+                    return 0
                 limit = owner.drop_after
                 if limit is not None and not self.receive:
                     if self.tot_bytes_sent >= limit:
@@ -58,6 +82,9 @@ class LocalFtpServer:
 
             def pre_process_command(self, line, cmd, arg):
                 owner.commands.append((cmd, "***" if cmd == "PASS" else arg))
+                if cmd in owner.refuse:
+                    self.respond("550 Not allowed.")
+                    return
                 return super().pre_process_command(line, cmd, arg)
 
         Handler.authorizer = authorizer
@@ -86,3 +113,6 @@ class LocalFtpServer:
 
     def count(self, command: str) -> int:
         return sum(1 for c, _ in self.commands if c == command)
+
+    def args(self, command: str) -> List[str]:
+        return [a for c, a in self.commands if c == command]

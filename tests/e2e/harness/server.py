@@ -44,6 +44,8 @@ class Fault:
     cuts: List[int] = field(default_factory=list)  # the n-th body sent stops at file offset cuts[n], then FIN
     silence: Optional[Tuple[int, float]] = None    # (bytes sent, seconds of silence) before closing
     mute: Optional[float] = None            # take the request, answer nothing for this long, close
+    delay: float = 0.0                      # hold the response this long (seconds) first
+    bodies: Optional[List[bytes]] = None    # the n-th request gets bodies[n] (the last one after)
 
 
 @dataclass
@@ -104,6 +106,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if fault.mute is not None:
             time.sleep(fault.mute)
             return self._close(reset=False)
+        turn = owner.next_turn(path)
+        if fault.delay:
+            time.sleep(min(fault.delay, 30.0))
 
         if fault.auth and self.headers.get("Authorization") != _basic(*fault.auth):
             return self._simple(401, b"Unauthorized\n", {"WWW-Authenticate": 'Basic realm="e2e"'}, send_body)
@@ -112,6 +117,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                                 else f"status {fault.status}\n".encode(), fault.headers, send_body)
 
         body = fault.body
+        if fault.bodies:
+            body = fault.bodies[min(turn, len(fault.bodies) - 1)]
         if body is None:
             body = default_body if default_body is not None else owner.file_bytes(path)
         if body is None:
@@ -245,6 +252,7 @@ class ScriptedHttpServer:
         self.root = os.path.abspath(root)
         self.host, self.port, self.lifetime, self.tls = host, port, lifetime, tls
         self._faults: Dict[str, Fault] = {}
+        self._turns: Dict[str, int] = {}
         self._requests: List[Request] = []
         self.sent: Dict[str, int] = {}    # body bytes sent, by URL path
         self._lock = threading.Lock()
@@ -258,6 +266,13 @@ class ScriptedHttpServer:
 
     def fault_for(self, path):
         return self._faults.get(path)
+
+    def next_turn(self, path) -> int:
+        """How many requests for `path` were answered before this one."""
+        with self._lock:
+            turn = self._turns.get(path, 0)
+            self._turns[path] = turn + 1
+            return turn
 
     def put(self, path: str, data: bytes) -> str:
         """Writes a file to be served at `path`; returns its local file name."""

@@ -1,5 +1,5 @@
-// The signature check of a downloaded program: only N.txt + N.bin signed by the built-in
-// key passes; anything else removes N.bin and N.sig. Signed here with OpenSSL's libcrypto.
+// The checks of a signed release: only a manifest signed by the built-in key passes, and a
+// program only with the manifest's size and digest. Signed here with OpenSSL's libcrypto.
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -8,6 +8,7 @@
 
 #include "LauncherFixture.h"
 #include "launcher/SignedUpdate.h"
+#include "signing/Sha256.h"
 
 namespace launcher_test {
 namespace {
@@ -37,95 +38,123 @@ std::string SignDer(EVP_PKEY* key, const std::string& message) {
     return sig;
 }
 
-const std::string kStamp = "2026-12-08 10:00:00\r\n";
 const std::string kProgram = "MZ new program";
+const std::string kManifest = "2026-12-08 10:00:00\r\nsha256 " + signing::Sha256Hex(kProgram) +
+                              "\r\nsize " + std::to_string(kProgram.size()) + "\r\n";
 
 class SignedUpdateTest : public LauncherTest {
 protected:
     void SetUp() override {
         LauncherTest::SetUp();
         names = MakeStarterNames(kLauncher, kAppData, UpdateBaseUrl());
-        os.WriteFile(names.serverStamp, kStamp);
-        os.WriteFile(names.newProgram, kProgram);
+        os.MakeDirectory(kFolder);
     }
 
-    // Runs the check; the "server" answers N.sig with `served` (nothing when unset).
-    bool Check(const std::string& publicKey) {
+    // Checks `manifest`; the "server" answers N.sig with `served` (nothing when unset).
+    bool Check(const std::string& publicKey, const std::string& manifest) {
         fetched.clear();
-        return SignatureAccepted(names, publicKey, [this](const std::string& url) {
+        out = ReleaseManifest{};
+        return VerifyManifest(names, publicKey, manifest, [this](const std::string& url) {
             fetched.push_back(url);
             if (served) os.WriteFile(names.signature, *served);
-        });
+        }, out);
     }
 
     Key key = NewKey();
     StarterNames names;
     std::optional<std::string> served;
     std::vector<std::string> fetched;
+    ReleaseManifest out;
 };
 
-TEST_F(SignedUpdateTest, WithoutAKeyEverythingPassesUnfetched) {
-    EXPECT_TRUE(Check(""));
-    EXPECT_TRUE(fetched.empty());
-    EXPECT_EQ(File("Kassa.bin"), kProgram);
-}
-
-TEST_F(SignedUpdateTest, ASignatureOverStampAndProgramPasses) {
-    served = SignDer(key.get(), kStamp + kProgram);
+TEST_F(SignedUpdateTest, ASignatureOverTheManifestPassesWithItsFields) {
+    served = SignDer(key.get(), kManifest);
     os.WriteFile(names.signature, "left from an earlier run");
-    EXPECT_TRUE(Check(PublicDer(key.get())));
+    EXPECT_TRUE(Check(PublicDer(key.get()), kManifest));
     EXPECT_EQ(fetched, std::vector<std::string>{ServerUrl("Kassa.sig")});
-    EXPECT_EQ(File("Kassa.bin"), kProgram);
-    EXPECT_EQ(File("Kassa.txt"), kStamp);
+    EXPECT_EQ(out.stamp, "2026-12-08 10:00:00");
+    EXPECT_EQ(out.sha256, signing::Sha256Hex(kProgram));
+    EXPECT_EQ(out.size, kProgram.size());
     EXPECT_FALSE(Has("Kassa.sig"));
 }
 
-TEST_F(SignedUpdateTest, AnythingElseRemovesTheProgramAndTheSignature) {
+TEST_F(SignedUpdateTest, AnythingElseIsRefusedAndTheSignatureRemoved) {
     Key other = NewKey();
     const std::string publicKey = PublicDer(key.get());
     struct Case {
         const char* why;
         std::optional<std::string> sig;   // served N.sig
-        std::string stamp, program;       // N.txt and N.bin in the folder
+        std::string manifest;             // N.txt's bytes
         std::string key = "";             // built-in key, when not `publicKey`
         bool failVerify = false;
     };
-    const std::string good = SignDer(key.get(), kStamp + kProgram);
-    std::string flipped = kProgram;
-    flipped[3] ^= 1;
+    const std::string good = SignDer(key.get(), kManifest);
+    std::string changedStamp = kManifest;
+    changedStamp[18] = '1';
+    // Signed, but no manifest: the old format's stamp line alone.
+    const std::string oldFormat = "2026-12-08 10:00:00\r\n";
     const Case cases[] = {
-        {"program changed by one byte", good, kStamp, flipped},
-        {"stamp changed after signing", good, "2026-12-08 10:00:01\r\n", kProgram},
-        {"signed by another key", SignDer(other.get(), kStamp + kProgram), kStamp, kProgram},
-        {"older stamp with a newer program", SignDer(key.get(), "2026-01-01 00:00:00\r\n" + kProgram),
-         kStamp, kProgram + "2"},
-        {"no signature arrived", std::nullopt, kStamp, kProgram},
-        {"empty signature", std::string(), kStamp, kProgram},
-        {"signature with a byte after it", good + '\0', kStamp, kProgram},
-        {"raw r||s instead of DER", std::string(64, '\x01'), kStamp, kProgram},
-        {"the check itself fails", good, kStamp, kProgram, "", true},
-        {"a key that is not P-256", good, kStamp, kProgram, "not a key"},
+        {"stamp changed after signing", good, changedStamp},
+        {"manifest with a byte added", good, kManifest + "\r\n"},
+        {"signed by another key", SignDer(other.get(), kManifest), kManifest},
+        {"a validly signed text that is no manifest", SignDer(key.get(), oldFormat), oldFormat},
+        {"no signature arrived", std::nullopt, kManifest},
+        {"empty signature", std::string(), kManifest},
+        {"signature with a byte after it", good + '\0', kManifest},
+        {"a huge signature file", good + std::string(100000, '\0'), kManifest},
+        {"raw r||s instead of DER", std::string(64, '\x01'), kManifest},
+        {"the check itself fails", good, kManifest, "", true},
+        {"a key that is not P-256", good, kManifest, "not a key"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        os.WriteFile(names.serverStamp, c.stamp);
-        os.WriteFile(names.newProgram, c.program);
         served = c.sig;
         if (c.failVerify) os.FailNextCall("VerifyP256Sha256");
-        EXPECT_FALSE(Check(c.key.empty() ? publicKey : c.key));
-        EXPECT_FALSE(Has("Kassa.bin"));
+        EXPECT_FALSE(Check(c.key.empty() ? publicKey : c.key, c.manifest));
         EXPECT_FALSE(Has("Kassa.sig"));
-        EXPECT_EQ(File("Kassa.txt"), c.stamp);
+        EXPECT_EQ(out.size, 0u);
     }
 }
 
 TEST_F(SignedUpdateTest, AStaleSignatureNeverStandsInForAMissingOne) {
-    // The signature of exactly these files, left by an earlier run whose install failed;
-    // this run's download of N.sig fails, so nothing vouches for what is here now.
-    os.WriteFile(names.signature, SignDer(key.get(), kStamp + kProgram));
-    EXPECT_FALSE(Check(PublicDer(key.get())));
-    EXPECT_FALSE(Has("Kassa.bin"));
+    // The signature of exactly this manifest, left by an earlier run whose install failed;
+    // this run's download of N.sig fails, so nothing vouches for it now.
+    os.WriteFile(names.signature, SignDer(key.get(), kManifest));
+    EXPECT_FALSE(Check(PublicDer(key.get()), kManifest));
     EXPECT_FALSE(Has("Kassa.sig"));
+}
+
+TEST_F(SignedUpdateTest, AProgramMatchesOnlyWithItsExactSizeAndDigest) {
+    ReleaseManifest m;
+    ASSERT_TRUE(ParseReleaseManifest(kManifest, m));
+    std::string flipped = kProgram;
+    flipped[3] ^= 1;
+    const std::string big(200000, 'B');
+    ReleaseManifest bigManifest{"s", signing::Sha256Hex(big), big.size()};
+    struct Case {
+        const char* why;
+        std::string content;
+        const ReleaseManifest& manifest;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"the program", kProgram, m, true},
+        {"a program over several reads", big, bigManifest, true},
+        {"one byte changed", flipped, m, false},
+        {"one byte more", kProgram + "x", m, false},
+        {"one byte less", kProgram.substr(1), m, false},
+        {"the right size, other bytes", std::string(kProgram.size(), 'x'), m, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        os.WriteFile(kFolder + "p.bin", c.content);
+        auto file = os.Open(kFolder + "p.bin", platform::OpenMode::ReadLocked);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(MatchesManifest(*file, c.manifest), c.matches);
+    }
+    auto file = os.Open(kFolder + "p.bin", platform::OpenMode::ReadLocked);
+    os.FailNextCall("File.Read");
+    EXPECT_FALSE(MatchesManifest(*file, bigManifest)) << "a read that fails";
 }
 
 }  // namespace

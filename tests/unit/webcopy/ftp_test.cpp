@@ -129,14 +129,15 @@ TEST_F(Ftp, DeletionActsInItsFolderWhateverAnEarlierUploadLeft) {
     Add(wpFtpUpload, "C:\\src\\x.txt", "in/2024/");  // kept for the download
     Add(wpFtp, "in/2024/x.txt", "C:\\dl", "back.txt");
     Add(wpMultiFtp, "*.none");                         // keeps a connection in the login folder
-    Add(wpFtpDelete, "whatever/x.txt", "in/2024/");
+    Add(wpFtpDelete, "x.txt", "in/2024/");
     Add(wpFtpDelete, "", "in/2024/", "gone.txt");
     Add(wpFtpDelete, "", "no/such", "x.txt");
     wc->Execute();
     EXPECT_EQ(fake.ReadFile("C:\\dl\\back.txt"), "new");
     EXPECT_FALSE(fake.FtpExists(kHost, "/home/in/2024/x.txt"));
     EXPECT_EQ(fake.FtpReadFile(kHost, "/home/x.txt"), "keep me");
-    EXPECT_EQ(JobEvents(), (Events{"Removed 3", "RemoveFailed 4"}));
+    EXPECT_EQ(JobEvents(), (Events{"Removed 3", "RemoveFailed 4", "Error 6",
+                                   "Info 6 Cannot connect to FTP server ftp.example"}));
     std::vector<bool> done;
     for (int i = 0; i < wc->Items.Count(); ++i) done.push_back(wc->Items[i].Done);
     EXPECT_EQ(done, (std::vector<bool>{true, true, true, true, true, false}));
@@ -277,9 +278,9 @@ TEST_F(Ftp, FailuresLeaveNoPartAndAreReported) {
         EXPECT_EQ(JobEvents(), c.reported) << c.why;
         EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"big.bin"})) << c.why;
         EXPECT_EQ(fake.ReadFile("C:\\dl\\big.bin"), "old") << c.why;
-        if (c.kind == wpFtpUpload) {
-            EXPECT_FALSE(fake.FtpExists(kHost, "/home/big.bin")) << c.why;
-        }
+        // The server keeps its copy, and no temporary file is left beside it.
+        EXPECT_EQ(fake.FtpReadFile(kHost, "/home/big.bin"), c.kind == wpFtp ? Body(20000) : "old") << c.why;
+        EXPECT_EQ(fake.FtpTree(kHost), (Events{"/home/", "/home/big.bin"})) << c.why;
     }
 }
 
@@ -292,6 +293,171 @@ TEST_F(Ftp, MissingSourceLeavesTheServersCopy) {
                                    "Info 1 Cannot open source file C:\\src\\none.txt"}));
     EXPECT_EQ(fake.FtpReadFile(kHost, "/home/a.txt"), "server");
     EXPECT_FALSE(wc->Items[0].Done);
+}
+
+using platform::fake::FtpFaults;
+
+// An upload reaches the final name only when the server holds every byte under the temporary
+// one; anything less leaves the server's old copy and no temporary file.
+TEST_F(Ftp, UploadTakesTheFinalNameOnlyWhenTheServerHoldsEveryByte) {
+    fake.WriteFile("C:\\src\\a.txt", Body(10000));
+    const struct {
+        const char* why;
+        FtpFaults faults;
+        const char* failCall;
+        bool done;
+    } cases[] = {
+        {"accepted", {}, nullptr, true},
+        {"size from the listing", {false, true, false, {}, {}, ""}, nullptr, true},
+        {"150 then 550", {false, false, false, {}, {}, "550 Quota exceeded."}, nullptr, false},
+        {"no size to confirm", {true, true, false, {}, {}, ""}, nullptr, false},
+        {"rename refused", {false, false, true, {}, {}, ""}, nullptr, false},
+        {"close fails", {}, "InternetCloseHandle", false},
+    };
+    for (const auto& c : cases) {
+        wc->Items.Clear();
+        events.clear();
+        fake.FtpWriteFile(kHost, "/home/in/a.txt", "old");
+        fake.SetFtpFaults(kHost, c.faults);
+        Add(wpFtpUpload, "C:\\src\\a.txt", "in");
+        if (c.failCall) fake.FailNextCall(c.failCall);
+        wc->Execute();
+        EXPECT_EQ(wc->Items[0].Done, c.done) << c.why;
+        EXPECT_EQ(fake.FtpReadFile(kHost, "/home/in/a.txt"), c.done ? Body(10000) : "old") << c.why;
+        EXPECT_EQ(fake.FtpTree(kHost), (Events{"/home/", "/home/in/", "/home/in/a.txt"})) << c.why;
+        if (!c.done) {
+            EXPECT_EQ(JobEvents(), (Events{"Error 5", "Info 5 Error writing to destination file a.txt"})) << c.why;
+        }
+    }
+}
+
+TEST_F(Ftp, MaskUploadConfirmsEachFileOnItsOwn) {
+    fake.WriteFile("C:\\up\\a.txt", "new a");
+    fake.WriteFile("C:\\up\\b.txt", "new b");
+    fake.FtpWriteFile(kHost, "/home/out/a.txt", "old a");
+    fake.FtpWriteFile(kHost, "/home/out/b.txt", "old b");
+    fake.FailNextCall("FtpRenameFile", 2);
+    Add(wpMultiFtpUpload, "C:\\up\\*.txt", "out");
+    wc->Execute();
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/out/a.txt"), "new a");
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/out/b.txt"), "old b");
+    EXPECT_EQ(fake.FtpTree(kHost), (Events{"/home/", "/home/out/", "/home/out/a.txt", "/home/out/b.txt"}));
+    EXPECT_EQ(JobEvents(), (Events{"MultiDone a.txt", "Error 5", "Info 5 Error writing to destination file b.txt",
+                                   "MultiDone b.txt"}));
+}
+
+// A download takes the old file's place only when the bytes received are the server's size,
+// counted in 64 bits, and the server's final reply is no error.
+TEST_F(Ftp, DownloadKeepsTheOldFileUnlessEveryByteArrived) {
+    const uint64_t huge = (uint64_t{1} << 32) + 1000;
+    const struct {
+        const char* why;
+        FtpFaults faults;
+        bool done;
+    } cases[] = {
+        {"size asked when the listing is refused", {true, false, false, {}, {}, ""}, true},
+        {"cut, size asked", {true, false, false, {}, 50000, ""}, false},
+        {"cut, no size: the final reply tells", {true, true, false, {}, 50000, ""}, false},
+        {"150 then 550", {true, true, false, {}, 0, "550 Failed to open file."}, false},
+        {"listed above 4 GiB", {false, false, false, huge, {}, ""}, false},
+    };
+    fake.SetFtpFileSizeAlwaysZero(true);
+    for (const auto& c : cases) {
+        wc->Items.Clear();
+        events.clear();
+        fake.WriteFile("C:\\dl\\big.bin", "old");
+        fake.FtpWriteFile(kHost, "/home/pub/big.bin", Body(200000).substr(0, c.faults.listedSize ? 1000 : 200000));
+        fake.SetFtpFaults(kHost, c.faults);
+        uint32_t lastTotal = 0;
+        wc->OnCopyProgress = [&](TObject*, int, uint32_t, uint32_t total) { lastTotal = total; };
+        Add(wpFtp, "pub/big.bin");
+        wc->Execute();
+        EXPECT_EQ(wc->Items[0].Done, c.done) << c.why;
+        EXPECT_EQ(fake.ReadFile("C:\\dl\\big.bin"), c.done ? Body(200000) : "old") << c.why;
+        EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"big.bin"})) << c.why;
+        if (!c.done) {
+            EXPECT_EQ(JobEvents(), (Events{"OverWrite C:\\dl\\big.bin", "Error 4",
+                                           "Info 4 Error reading source file pub/big.bin"})) << c.why;
+        }
+        if (c.faults.listedSize) {
+            EXPECT_EQ(lastTotal, UINT32_MAX) << "a size above 32 bits is held, not wrapped";
+        }
+    }
+}
+
+// Nothing is read from, written to or deleted in another folder than the one named.
+TEST_F(Ftp, FolderThatCannotBeEnteredFailsTheJob) {
+    fake.FtpWriteFile(kHost, "/home/readme.txt", "login folder");
+    fake.WriteFile("C:\\src\\readme.txt", "new");
+    const Events tree{"/home/", "/home/readme.txt"};
+    const struct {
+        const char* why;
+        TWebCopyProtocol kind;
+        const char *url, *dir, *name;
+    } cases[] = {
+        {"download", wpFtp, "nosuch/readme.txt", "C:\\dl", ""},
+        {"mask download", wpMultiFtp, "nosuch/*.txt", "C:\\dl", ""},
+        {"listing", wpFtpList, "nosuch/*", "", ""},
+        {"upload", wpFtpUpload, "C:\\src\\readme.txt", "new/sub", ""},
+        {"mask upload", wpMultiFtpUpload, "C:\\src\\*.txt", "new/sub", ""},
+        {"deletion, folder of the URL", wpFtpDelete, "nosuch/readme.txt", "", ""},
+        {"deletion, target folder", wpFtpDelete, "", "nosuch", "readme.txt"},
+    };
+    for (const auto& c : cases) {
+        wc->Items.Clear();
+        events.clear();
+        Add(c.kind, c.url, c.dir, c.name);
+        if (c.kind == wpFtpUpload || c.kind == wpMultiFtpUpload) fake.FailNextCall("FtpCreateDirectory");
+        wc->Execute();
+        EXPECT_FALSE(wc->Items[0].Done) << c.why;
+        EXPECT_EQ(JobEvents(), (Events{"Error 6", "Info 6 Cannot connect to FTP server ftp.example"})) << c.why;
+        EXPECT_EQ(fake.FtpTree(kHost), tree) << c.why;
+        EXPECT_EQ(fake.FtpReadFile(kHost, "/home/readme.txt"), "login folder") << c.why;
+        EXPECT_TRUE(fake.ListFolder("C:\\dl").empty()) << c.why;
+        if (wc->Items[0].FileList) {
+            EXPECT_EQ(wc->Items[0].FileList->Count(), 0) << c.why;
+        }
+    }
+}
+
+TEST_F(Ftp, PortOutsideItsRangeIsAConnectErrorNotAnotherPort) {
+    for (int port : {0, -21, 65536, 113682}) {
+        wc->Items.Clear();
+        events.clear();
+        Add(wpFtp, "a.txt").FTPPort = port;
+        wc->Execute();
+        EXPECT_FALSE(wc->Items[0].Done) << port;
+        EXPECT_EQ(JobEvents(), (Events{"Error 6", "Info 6 Cannot connect to FTP server ftp.example"})) << port;
+    }
+    EXPECT_EQ(Connects(), 0u);
+}
+
+// A date outside the calendar is no date: the run goes on, and the file counts as new.
+TEST_F(Ftp, ImpossibleServerDateIsNoDate) {
+    const platform::FileTime impossible{0xFFFFFFFFu, 0xFFFFFFFFu};
+    fake.FtpWriteFile(kHost, "/home/a.txt", "A", impossible);
+    fake.WriteFile("C:\\src\\a.txt", "local");
+    Add(wpFtp, "a.txt").CopyNewerOnly = true;
+    TWebCopyItem& up = Add(wpFtpUpload, "C:\\src\\a.txt", "", "a.txt");
+    up.CopyNewerOnly = true;
+    up.FileDate = kServerDate;
+    wc->Execute();
+    EXPECT_TRUE(wc->Items[0].Done);
+    EXPECT_TRUE(wc->Items[1].Done);
+    EXPECT_EQ(fake.ReadFile("C:\\dl\\a.txt"), "A");
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/a.txt"), "local");
+}
+
+// A log file another program keeps open for writing can be sent.
+TEST_F(Ftp, UploadReadsASourceHeldOpenForWriting) {
+    fake.WriteFile("C:\\src\\log.txt", "log");
+    std::unique_ptr<platform::File> writer = fake.Open("C:\\src\\log.txt", platform::OpenMode::ReadWrite);
+    ASSERT_TRUE(writer);
+    Add(wpFtpUpload, "C:\\src\\log.txt", "");
+    wc->Execute();
+    writer.reset();
+    EXPECT_TRUE(wc->Items[0].Done);
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/log.txt"), "log");
 }
 
 }  // namespace

@@ -41,6 +41,34 @@ TEST_F(WebCopyRun, RequestFlagsAndProgress) {
     }
 }
 
+// A cancel from an event handler stops the run at the next block as the Cancel button does:
+// the file being received is not kept, a file already there stays, later jobs do not run,
+// and the next run starts without it.
+TEST_F(WebCopyRun, CancelFromAnEventHandlerStopsAtTheNextBlock) {
+    fake.WriteFile(kTarget, "old");
+    AddHttp(kUrl);
+    AddHttp("http://srv/dir/b.bin");
+    Serve(kUrl, Body(100000));
+    Serve("http://srv/dir/b.bin", "b");
+    std::vector<uint32_t> sizes;
+    wc->OnCopyProgress = [&](TObject*, int, uint32_t size, uint32_t) {
+        sizes.push_back(size);
+        if (size >= 8192) wc->Cancel();
+    };
+    wc->Execute();
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{4096, 8192}));
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_EQ(fake.ReadFile(kTarget), "old");
+    EXPECT_FALSE(fake.Exists("C:\\dl\\b.bin"));
+    EXPECT_EQ(fake.ListFolder("C:\\dl"), std::vector<std::string>{"a.bin"});
+
+    wc->OnCopyProgress = nullptr;
+    wc->Execute();
+    EXPECT_TRUE(wc->Items[0].Done);
+    EXPECT_TRUE(wc->Items[1].Done);
+    EXPECT_EQ(fake.ReadFile(kTarget), Body(100000));
+}
+
 // A network layer whose reads hand out at most 1000 bytes, as a read-ahead running dry does.
 class ShortReads : public platform::fake::FakePlatform {
 public:
@@ -475,6 +503,45 @@ TEST_F(WebCopyRun, RedirectsAreFollowedHereAndCarryCredentialsOnlyToTheirOrigin)
             EXPECT_EQ(fake.HttpRequests()[before + 1].url, c.next);
             EXPECT_EQ(fake.HttpRequests()[before + 1].headers, c.keeps ? auth : "");
             EXPECT_TRUE(fake.HttpRequests()[before].flags & platform::INTERNET_FLAG_NO_AUTO_REDIRECT);
+            EXPECT_EQ(fake.ReadFile(kTarget), "moved");
+        }
+    }
+}
+
+// https stays https: a redirect to http is the server's failure, and the http URL is never
+// asked for; to https (also written without a scheme) it is followed.
+TEST_F(WebCopyRun, RedirectsFromHttpsNeverLeadToHttp) {
+    const std::string secure = "https://srv/files/a.bin";
+    const struct {
+        const char* location;
+        const char* next;  // nullptr: not followed
+    } cases[] = {
+        {"http://srv/files/a.bin", nullptr},
+        {"HTTP://other/a.bin", nullptr},
+        {"https://other/a.bin", "https://other/a.bin"},
+        {"//other/a.bin", "https://other/a.bin"},
+        {"/b.bin", "https://srv/b.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location);
+        fake.Remove(kTarget);
+        events.clear();
+        RecordEvents();
+        wc->Items.Clear();
+        AddHttp(secure);
+        fake.SetHttp(secure, redirects::Redirect(302, c.location));
+        Serve(c.next ? c.next : "http://srv/files/a.bin", "moved");
+        Serve("http://other/a.bin", "moved");
+        const size_t before = fake.HttpRequests().size();
+        wc->Execute();
+        if (!c.next) {
+            EXPECT_EQ(fake.HttpRequests().size(), before + 1);
+            EXPECT_EQ(events[2], "Error 302");
+            EXPECT_FALSE(wc->Items[0].Done);
+            EXPECT_FALSE(fake.Exists(kTarget));
+        } else {
+            ASSERT_EQ(fake.HttpRequests().size(), before + 2);
+            EXPECT_EQ(fake.HttpRequests()[before + 1].url, c.next);
             EXPECT_EQ(fake.ReadFile(kTarget), "moved");
         }
     }
