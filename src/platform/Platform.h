@@ -119,7 +119,6 @@ public:
     virtual uint32_t WinExec(const std::string& cmdLine, unsigned show) = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint32_t GetTickCount() = 0;
-    virtual uint32_t GetCurrentProcessId() = 0;
     virtual uint32_t GetLastError() = 0;
     virtual void SetLastError(uint32_t code) = 0;
     virtual uint32_t GetCurrentProcessId() = 0;

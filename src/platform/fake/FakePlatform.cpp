@@ -317,8 +317,6 @@ uint32_t FakePlatform::GetTickCount() {
     return now;
 }
 
-uint32_t FakePlatform::GetCurrentProcessId() { return 0x1234; }
-
 uint32_t FakePlatform::GetLastError() { return lastError_; }
 void FakePlatform::SetLastError(uint32_t code) { lastError_ = code; }
 

@@ -342,7 +342,6 @@ public:
     uint32_t WinExec(const std::string& cmdLine, unsigned show) override;
     void Sleep(uint32_t ms) override;
     uint32_t GetTickCount() override;
-    uint32_t GetCurrentProcessId() override;  // 0x1234; not counted
     uint32_t GetLastError() override;
     void SetLastError(uint32_t code) override;
     uint32_t GetCurrentProcessId() override;

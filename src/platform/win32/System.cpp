@@ -75,7 +75,6 @@ public:
     }
     void Sleep(uint32_t ms) override { ::Sleep(ms); }
     uint32_t GetTickCount() override { return ::GetTickCount(); }
-    uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
     uint32_t GetLastError() override { return ::GetLastError(); }
     void SetLastError(uint32_t code) override { ::SetLastError(code); }
     uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
