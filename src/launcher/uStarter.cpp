@@ -94,6 +94,19 @@ void RemoveLeftDownloads(const StarterNames& n) {
     }
 }
 
+// Downloads and kept parts of other releases than the one named `keep`: never continued,
+// so they would only lie there.
+void RemoveOtherReleaseDownloads(const StarterNames& n, const std::string& keep) {
+    auto& fs = platform::Fs();
+    std::vector<platform::FindData> found;
+    if (!fs.FindFiles(n.folder + n.baseName + ".sha256-*", found)) return;
+    for (const auto& entry : found) {
+        if (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_) continue;
+        if (entry.cFileName.compare(0, keep.size(), keep) == 0) continue;
+        fs.DeleteFile(n.folder + entry.cFileName);
+    }
+}
+
 // Waits for any other launcher of this program to end, at most kLauncherWaitMs, keeping the
 // splash painted; the mutex returned is held until it goes (null when it could not be made).
 std::unique_ptr<platform::NamedMutex> WaitForOtherLaunchers(const StarterNames& n) {
@@ -127,6 +140,10 @@ std::string LauncherMutexName(const std::string& folder, const std::string& base
     for (char& c : key)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return "Brakven.Starter." + signing::Sha256Hex(key);
+}
+
+std::string ReleaseProgramName(const std::string& baseName, const std::string& sha256) {
+    return baseName + ".sha256-" + sha256.substr(0, 16) + ".bin";
 }
 
 std::string PrivateProgramName(const std::string& baseName, uint32_t processId) {
@@ -422,10 +439,15 @@ bool TForm1::InstallSignedRelease(const StarterNames& n, const std::string& mani
     // Nothing more is downloaded for a manifest the vendor did not sign.
     if (!VerifyManifest(n, UpdatePublicKey(), manifestBytes, fetch, manifest)) return false;
 
-    const std::string name = PrivateProgramName(n.baseName, platform::Sys().GetCurrentProcessId());
+    // Named for the release, so that the next start continues a download that broke off;
+    // only one launcher of the program runs at a time, and what is installed is still only
+    // what matches the signed hash, whatever lay there before.
+    const std::string name = ReleaseProgramName(n.baseName, manifest.sha256);
     const std::string download = n.folder + name;
+    RemoveOtherReleaseDownloads(n, name);
     fs.DeleteFile(download);
-    const bool arrived = Fetch(n.folder, n.programUrl, name, manifest.size);
+    const bool arrived =
+        Fetch(n.folder, n.programUrl, name, manifest.size, "sha256 " + manifest.sha256);
     ProcessMessages(5);
     platform::Sys().Sleep(100);
     bool installed = false;

@@ -10,6 +10,7 @@ import tempfile
 
 from harness.launcher import NEW, STAMP, LauncherCase
 from harness.server import Fault, ScriptedHttpServer
+from test_signed import SignedCase, manifest
 from harness.wcopy import run_wcopy
 from harness.wine import Wine
 
@@ -134,6 +135,48 @@ class LauncherResumeTest(LauncherCase):
         self.assertLess(took, STALL_LIMIT + 15)
         self.assertEqual(self.read(".dat"), STAMP, "no word from the server: the stamp stays")
         self.assertEqual(run.paths, [self.url_path("Kassa.txt")])
+
+
+@unittest.skipUnless(os.environ.get("STARTER_SIGNED_EXE"), "no launcher built with a test key")
+class SignedResumeTest(SignedCase):
+
+    def test_a_signed_update_resumed_across_starts_still_refuses_a_changed_file(self):
+        rows = [  # (why, the rest the server sends on the second start, installed after it)
+            ("the same file", False, "v2"),
+            ("a file changed under the same validator", True, "v1"),
+        ]
+        for why, tamper, version in rows:
+            with self.subTest(why=why):
+                self.fresh()
+                recorded = self.install_signed()
+                program = self.program("v2")
+                txt = manifest(NEW, program)
+                self.serve_signed(txt, program)
+                bin_path = self.url_path("Kassa.bin")
+                half = len(program) // 2
+                self.server.script(bin_path, etag=ETAG, ranges=True, cuts=[half] * 3)
+                run = self.launch(["/x"])
+                self.assertExitedNormally(run)
+                self.assertNoMessages(run)
+                self.assertStarted("v1", [b"/x"])
+                self.assertEqual(self.read(".dat"), recorded)
+                self.assertEqual(run.paths, [self.url_path("Kassa." + e) for e in ("txt", "sig", "bin", "bin", "bin")])
+                parts = [n for n in os.listdir(self.app) if n.endswith(".partial")]
+                self.assertEqual(len(parts), 1, os.listdir(self.app))
+
+                if tamper:   # the second half is someone else's, the ETag the same
+                    changed = program[:half] + bytes(b ^ 0x5A for b in program[half:])
+                    self.server.put(bin_path, changed)
+                run = self.launch(["/x"])
+                asked = [r.header("Range") for r in run.requests if r.path == bin_path]
+                self.assertEqual(asked, [f"bytes={half}-"], "only the rest is asked for")
+                self.assertEqual(self.installed_version(), version)
+                self.assertEqual(self.starts()[-1].version, version)
+                if tamper:
+                    self.assertEqual(self.read(".dat"), recorded)
+                else:
+                    self.assertEqual(self.read(".dat"), txt)
+                self.assertTrue(set(self.files()) <= {"Kassa.dat", "Kassa.exe", "Kassa.txt"}, self.files())
 
 
 @unittest.skipUnless(os.environ.get("WCOPY_EXE"), "wcopy.exe is built only for Windows targets")
