@@ -91,6 +91,19 @@ void RemoveLeftDownloads(const StarterNames& n) {
     }
 }
 
+// Downloads and kept parts of other releases than the one named `keep`: never continued,
+// so they would only lie there.
+void RemoveOtherReleaseDownloads(const StarterNames& n, const std::string& keep) {
+    auto& fs = platform::Fs();
+    std::vector<platform::FindData> found;
+    if (!fs.FindFiles(n.folder + n.baseName + ".sha256-*", found)) return;
+    for (const auto& entry : found) {
+        if (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_) continue;
+        if (entry.cFileName.compare(0, keep.size(), keep) == 0) continue;
+        fs.DeleteFile(n.folder + entry.cFileName);
+    }
+}
+
 // Waits for any other launcher of this program to end, at most kLauncherWaitMs, keeping the
 // splash painted; the mutex returned is held until it goes (null when it could not be made).
 std::unique_ptr<platform::NamedMutex> WaitForOtherLaunchers(const StarterNames& n) {
@@ -122,6 +135,10 @@ std::string LauncherMutexName(const std::string& folder, const std::string& base
     for (char& c : key)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return "Brakven.Starter." + signing::Sha256Hex(key);
+}
+
+std::string ReleaseProgramName(const std::string& baseName, const std::string& sha256) {
+    return baseName + ".sha256-" + sha256.substr(0, 16) + ".bin";
 }
 
 std::string PrivateProgramName(const std::string& baseName, uint32_t processId) {
@@ -322,6 +339,8 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
     stored->HTTPCommand = hcPost;
     stored->Protocol = wpHttp;
     WebCopy1->ShowElapsedTime = true;
+    // A silent server must not hold the user at the splash: the installed program starts.
+    WebCopy1->StallTimeout = 20;
     WebCopy1->SetVersion("2.1.0.0");
 }
 
@@ -341,11 +360,15 @@ void TForm1::ProcessMessages(int times) {
 }
 
 bool TForm1::Fetch(const std::string& folder, const std::string& url, const std::string& fileName,
-                   uint64_t maxBytes) {
+                   uint64_t maxBytes, const std::string& resumeKey) {
     WebCopy1->Items.Clear();
     TWebCopyItem* item = WebCopy1->Items.Add();
     item->TargetDir = folder;
     item->URL = url;
+    // A program that broke off is continued by the next start, as long as it is the same
+    // release (the key) and the same file on the server (its validator).
+    item->Resume = !resumeKey.empty();
+    item->ResumeKey = resumeKey;
     item->TargetFilename = fileName;
     WebCopy1->OnCopyProgress = nullptr;
     if (maxBytes > 0)
@@ -411,10 +434,15 @@ bool TForm1::InstallSignedRelease(const StarterNames& n, const std::string& mani
     // Nothing more is downloaded for a manifest the vendor did not sign.
     if (!VerifyManifest(n, UpdatePublicKey(), manifestBytes, fetch, manifest)) return false;
 
-    const std::string name = PrivateProgramName(n.baseName, platform::Sys().GetCurrentProcessId());
+    // Named for the release, so that the next start continues a download that broke off;
+    // only one launcher of the program runs at a time, and what is installed is still only
+    // what matches the signed hash, whatever lay there before.
+    const std::string name = ReleaseProgramName(n.baseName, manifest.sha256);
     const std::string download = n.folder + name;
+    RemoveOtherReleaseDownloads(n, name);
     fs.DeleteFile(download);
-    const bool arrived = Fetch(n.folder, n.programUrl, name, manifest.size);
+    const bool arrived =
+        Fetch(n.folder, n.programUrl, name, manifest.size, "sha256 " + manifest.sha256);
     ProcessMessages(5);
     platform::Sys().Sleep(100);
     bool installed = false;
@@ -497,7 +525,9 @@ void TForm1::FormShow(TObject*) {
             } else {
                 // Only this run's complete download may be installed, never a file left before.
                 fs.DeleteFile(n.newProgram);
-                const bool arrived = Fetch(n.folder, n.programUrl) && HasContent(n.newProgram);
+                const bool arrived =
+                    Fetch(n.folder, n.programUrl, std::string(), 0, "stamp " + serverStamp) &&
+                    HasContent(n.newProgram);
                 ProcessMessages(5);
                 sys.Sleep(100);
                 // Without a complete new program the installed one stays, and the stamp is

@@ -34,9 +34,11 @@ public:
 
 private:
     // Runs one download into `folder` (as `fileName` when given); true when the job ended
-    // done. With `maxBytes`, a body that grows past it, or announces more, is not kept.
+    // done. With `maxBytes`, a body that grows past it, or announces more, is not kept. A
+    // non-empty `resumeKey` lets a download that breaks off be continued later under it.
     bool Fetch(const std::string& folder, const std::string& url,
-               const std::string& fileName = std::string(), uint64_t maxBytes = 0);
+               const std::string& fileName = std::string(), uint64_t maxBytes = 0,
+               const std::string& resumeKey = std::string());
     // Puts the new program in place of the installed one with `putInPlace`, all or nothing.
     bool InstallNewProgram(const std::string& managed, const std::function<bool()>& putInPlace,
                            bool& abort);
@@ -85,8 +87,11 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
 std::string LauncherMutexName(const std::string& folder, const std::string& baseName);
 // How long a launcher waits for another one of the same program before it goes on.
 inline constexpr uint32_t kLauncherWaitMs = 120000;
-// This run's own download name for the new program: no other launcher writes it.
+// The download name a run of a launcher before release-named downloads used; what such runs
+// left is removed (RemoveLeftDownloads).
 std::string PrivateProgramName(const std::string& baseName, uint32_t processId);
+// Where a signed release's program is downloaded: N.sha256-<first 16 hex digits>.bin.
+std::string ReleaseProgramName(const std::string& baseName, const std::string& sha256);
 
 // First line of a stamp file's bytes: up to the first CR, LF or zero byte; empty when the
 // file has none.

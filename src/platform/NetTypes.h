@@ -41,6 +41,9 @@ inline constexpr uint32_t INTERNET_FLAG_KEEP_CONNECTION = 0x00400000u;
 inline constexpr uint32_t INTERNET_FLAG_PASSIVE = 0x08000000u;
 inline constexpr uint32_t INTERNET_FLAG_SECURE = 0x00800000u;
 inline constexpr uint32_t INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000u;
+inline constexpr uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+inline constexpr uint32_t INTERNET_OPTION_SEND_TIMEOUT = 5;
+inline constexpr uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 inline constexpr uint32_t INTERNET_OPTION_PROXY_USERNAME = 43;
 inline constexpr uint32_t INTERNET_OPTION_PROXY_PASSWORD = 44;
 inline constexpr uint32_t INTERNET_SERVICE_FTP = 1;
@@ -51,12 +54,15 @@ inline constexpr uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
 inline constexpr uint32_t HTTP_QUERY_LAST_MODIFIED = 11;
 inline constexpr uint32_t HTTP_QUERY_STATUS_CODE = 19;
 inline constexpr uint32_t HTTP_QUERY_LOCATION = 33;
+inline constexpr uint32_t HTTP_QUERY_CONTENT_RANGE = 53;
+inline constexpr uint32_t HTTP_QUERY_ETAG = 54;
 inline constexpr uint32_t HTTP_QUERY_FLAG_NUMBER = 0x20000000u;
 inline constexpr uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000u;
 inline constexpr uint32_t HSR_INITIATE = 8;
 inline constexpr uint32_t FTP_TRANSFER_TYPE_BINARY = 2;
 inline constexpr uint32_t GENERIC_READ_ = 0x80000000u;
 inline constexpr uint32_t GENERIC_WRITE_ = 0x40000000u;
+inline constexpr uint32_t ERROR_INTERNET_TIMEOUT_ = 12002;
 
 // Calls that open a handle hand it out owned; the others take the raw handle (`.get()`).
 class Network {
@@ -68,6 +74,13 @@ public:
     virtual bool InternetCloseHandle(HINTERNET h) = 0;
     // InternetSetOptionA with a text value (the proxy's user name and password on a request).
     virtual bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) = 0;
+    // InternetSetOptionA with a DWORD value (the time-outs, in milliseconds).
+    virtual bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) = 0;
+    // From now on a read (InternetReadFile) or write (InternetWriteFile) on `request` that
+    // moves no byte for `ms` milliseconds fails with ERROR_INTERNET_TIMEOUT_; 0 lifts the
+    // limit. On a session: an InternetOpenUrl over it whose answer does not come within `ms`
+    // fails so. Holds where the library's own time-outs do not (Wine has none for reads).
+    virtual bool SetStallLimit(HINTERNET handle, uint32_t ms) = 0;
     virtual InetHandle InternetOpenUrl(HINTERNET session, const std::string& url,
                                       const char* headers, uint32_t headersLength,
                                       uint32_t flags, uintptr_t context) = 0;

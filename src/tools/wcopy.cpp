@@ -46,6 +46,8 @@ const char kUsage[] =
     "  --to DIR  --name FILE  --newer-than 'YYYY-MM-DD[ HH:MM:SS]'  --auth never|always|auto\n"
     "  --user U  --password P (HTTP credentials; FTP or share account for the other kinds)\n"
     "  --host H  --port N  --put  --inactive\n"
+    "  --resume                an HTTP download that breaks off is kept and continued (twice\n"
+    "                          in this run, and by the next run of the same download)\n"
     "  --copy PATH copies to DIR (--to), named FILE (--name) or as the source is; with\n"
     "  --host \\\\SERVER\\SHARE, PATH is inside that share, which is connected for the copy\n"
     "  with --user and --password (a share connected already is used and left connected).\n"
@@ -57,6 +59,7 @@ const char kUsage[] =
     "  --show-elapsed --show-completion --open-file --open-folder --no-cancel --close-button\n"
     "  --unique --keep-alive-auth --passive --agent A --proxy P --proxy-user U\n"
     "  --proxy-password P --caption TEXT\n"
+    "  --stall-timeout S       a transfer that moves no byte for S seconds fails (30; 0: never)\n"
     "Event handling:\n"
     "  --refuse-overwrite      OnCopyOverWrite answers false\n"
     "  --date-check allow|refuse  assign OnFileDateCheck with that answer\n"
@@ -235,6 +238,15 @@ void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
             needJob().HTTPCommand = hcPut;
         } else if (arg == "--inactive") {
             needJob().Active = false;
+        } else if (arg == "--resume") {
+            TWebCopyItem& j = needJob();
+            if (j.Protocol != wpHttp) Usage("--resume applies to HTTP downloads");
+            j.Resume = true;
+        } else if (arg == "--stall-timeout") {
+            const std::string text = value();
+            if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+                Usage("--stall-timeout takes seconds");
+            wc.StallTimeout = std::atoi(text.c_str());
         } else if (arg == "--date-check") {
             const std::string answer = value();
             if (answer != "allow" && answer != "refuse")

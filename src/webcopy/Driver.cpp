@@ -75,6 +75,15 @@ void OpenSession(Run& run) {
     else
         run.Session = net.InternetOpen(wc.Agent, platform::INTERNET_OPEN_TYPE_PROXY,
                                        wc.Proxy.c_str(), nullptr, 0);
+    // The library's own time-outs where it keeps them (Windows); the transfers enforce the
+    // stall limit themselves as well.
+    if (const uint32_t limit = run.StallLimitMs(); limit > 0 && run.Session) {
+        for (const uint32_t option :
+             {platform::INTERNET_OPTION_CONNECT_TIMEOUT, platform::INTERNET_OPTION_SEND_TIMEOUT,
+              platform::INTERNET_OPTION_RECEIVE_TIMEOUT})
+            net.InternetSetOption(run.Session.get(), option, limit);
+        net.SetStallLimit(run.Session.get(), limit);  // a server that never answers
+    }
 }
 
 // A kept FTP connection belongs to the session: it goes with it, so a later run can never

@@ -17,9 +17,15 @@ Job::Job(int index, const TWebCopyItem& item)
       HTTPCommand(item.HTTPCommand), FTPHost(item.FTPHost), FTPUserID(item.FTPUserID),
       FTPPassword(item.FTPPassword), FTPPort(item.FTPPort), CopyNewerOnly(item.CopyNewerOnly),
       Authenticate(item.Authenticate), HTTPUserID(item.HTTPUserID),
-      HTTPPassword(item.HTTPPassword), FileDate(item.FileDate) {}
+      HTTPPassword(item.HTTPPassword), Resume(item.Resume), ResumeKey(item.ResumeKey),
+      FileDate(item.FileDate) {}
 
 Run::Run(TWebCopy& owner, ProgressView& progressView) : wc(owner), view(progressView) {}
+
+uint32_t Run::StallLimitMs() const {
+    if (wc.StallTimeout <= 0) return 0;
+    return static_cast<uint32_t>(std::min(wc.StallTimeout, INT32_MAX / 1000)) * 1000u;
+}
 
 void Run::ReportError(int code, const std::function<std::string()>& text) {
     if (wc.OnError) wc.OnError(&wc, code);

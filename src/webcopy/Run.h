@@ -31,6 +31,8 @@ struct Job {
     const bool CopyNewerOnly;
     const TWebCopyAuthentication Authenticate;
     const std::string HTTPUserID, HTTPPassword;
+    const bool Resume;
+    const std::string ResumeKey;
     bool KeepConnection = false;  // the next job may go on over this job's FTP connection
 
     // In: the item's FileDate. Out: the date found, stored as the item's FoundFileDate.
@@ -75,6 +77,8 @@ public:
     std::string LastTargetDir;
 
     bool Cancelled() const { return view.CancelRequested() || wc.CancelRequested(); }
+    // The component's StallTimeout in milliseconds (0: none).
+    uint32_t StallLimitMs() const;
 
     // The overwrite question and the unique-name rule for a local target that exists: false
     // when the question was refused, else `target` is what to write (LastTargetFile names it

@@ -18,6 +18,30 @@ bool TargetFile::Create() {
     return file_ != nullptr;
 }
 
+bool TargetFile::CreateAt(const std::string& path, uint64_t keep) {
+    Discard();
+    platform::Files& fs = platform::Fs();
+    file_ = fs.Open(path, keep == 0 ? platform::OpenMode::CreateWrite : platform::OpenMode::ReadWrite);
+    if (file_ && keep > 0 && file_->Seek(0, 2) != static_cast<int64_t>(keep)) {
+        file_->Close();
+        file_.reset();
+    }
+    if (file_) temp_ = path;
+    return file_ != nullptr;
+}
+
+bool TargetFile::Keep() {
+    if (!file_) return false;
+    const bool closed = file_->Close();
+    file_.reset();
+    if (!closed) {
+        Discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
 bool TargetFile::Write(const void* data, uint32_t size) {
     uint32_t written = 0;
     return file_ && file_->Write(data, size, written) && written == size;
@@ -37,7 +61,7 @@ bool TargetFile::Commit() {
 
 ReceivedBody ReceiveBody(Run& run, TargetFile& file,
                          const std::function<bool(unsigned char*, uint32_t, uint32_t&)>& read,
-                         uint32_t total, const std::string& operationWord) {
+                         uint32_t total, const std::string& operationWord, uint64_t before) {
     constexpr uint32_t kBlockSize = 4096;
     ReceivedBody body;
     const uint32_t startTick = platform::Sys().GetTickCount();
@@ -54,7 +78,7 @@ ReceivedBody ReceiveBody(Run& run, TargetFile& file,
             break;
         }
         body.bytes += got;
-        run.UpdateProgress(ProgressValue(body.bytes), total, operationWord, startTick);
+        run.UpdateProgress(ProgressValue(before + body.bytes), total, operationWord, startTick);
         if (got == 0) break;
     }
     return body;

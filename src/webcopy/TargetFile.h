@@ -22,6 +22,9 @@ public:
     // Creates the temporary file beside the target (the folder must exist); false when it
     // cannot be created.
     bool Create();
+    // Writes into the named file beside the target instead (a download's kept part): a new
+    // one when `keep` is 0, else the existing one from its end, which must be `keep` bytes.
+    bool CreateAt(const std::string& path, uint64_t keep);
     // The whole block, or false.
     bool Write(const void* data, uint32_t size);
     // Closes the temporary file and renames it over the target; false when either fails, and
@@ -29,6 +32,9 @@ public:
     bool Commit();
     // Closes and deletes the temporary file (nothing when committed or never created).
     void Discard();
+    // Closes the temporary file and leaves it where it is; false when the close failed
+    // (the file is deleted then, as what it holds is not known).
+    bool Keep();
 
     const std::string& Target() const { return target_; }
     const std::string& TemporaryPath() const { return temp_; }
@@ -51,9 +57,10 @@ struct ReceivedBody {
 // Reads a body in 4096-byte blocks into `file` until its end (a read of 0 bytes), a failure
 // or the user's cancel, with the progress update after every block, the closing empty read
 // included. `read` fills up to `size` bytes and sets `got`; false when the read failed.
+// `before`: bytes of the file that an earlier try received, counted in the progress.
 ReceivedBody ReceiveBody(Run& run, TargetFile& file,
                          const std::function<bool(unsigned char* buffer, uint32_t size,
                                                   uint32_t& got)>& read,
-                         uint32_t total, const std::string& operationWord);
+                         uint32_t total, const std::string& operationWord, uint64_t before = 0);
 
 }  // namespace webcopy

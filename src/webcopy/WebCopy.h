@@ -66,6 +66,15 @@ public:
     TWebCopyAuthentication Authenticate = waNever;
     std::string HTTPUserID;
     std::string HTTPPassword;
+    // HTTP download: a body that breaks off is kept beside the target, tied to the URL, the
+    // server's validator (ETag, else Last-Modified), the announced length and ResumeKey, and
+    // the next run of the same job asks only for the rest; within a run a break is retried
+    // twice from where it stopped. A server that announces no length or validator gets no
+    // resume.
+    bool Resume = false;
+    // The caller's part of what a kept partial file is tied to (the launcher: its stamp); a
+    // partial file made under another key is never taken up.
+    std::string ResumeKey;
     // Results of the last listing run; absent until then.
     std::unique_ptr<TStringList> FileList;
     std::unique_ptr<TFileDetailItems> FileDetails;
@@ -132,6 +141,9 @@ public:
     bool FTPPassive = false;
     bool HTTPKeepAliveAuthentication = false;
     bool CreateUniqueFilenames = false;
+    // Seconds a transfer may go without moving a byte before it fails with a read (write,
+    // for uploads) error; 0: no limit.
+    int StallTimeout = 30;
     std::string Version() const;                 // "2.1.0.0"
     void SetVersion(const std::string&) {}       // fixed information: writes are ignored
 

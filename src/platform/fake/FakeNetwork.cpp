@@ -287,6 +287,42 @@ bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, const std::st
     return true;
 }
 
+bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) {
+    if (Fails("InternetSetOption", std::to_string(option), kErrInvalidParameter)) return false;
+    uint32_t error = 0;
+    if (!Lookup(*net_, h, {NetHandle::Session, NetHandle::UrlRequest, NetHandle::UploadRequest}, error))
+        return Failed(error, false);
+    net_->options.push_back({h, option, std::to_string(value)});
+    return true;
+}
+
+bool FakePlatform::SetStallLimit(HINTERNET request, uint32_t ms) {
+    if (Fails("SetStallLimit", std::to_string(ms), kErrInvalidParameter)) return false;
+    uint32_t error = 0;
+    if (!Lookup(*net_, request, {NetHandle::Session, NetHandle::UrlRequest, NetHandle::UploadRequest},
+                error))
+        return Failed(error, false);
+    net_->stallLimits[request] = ms;
+    return true;
+}
+
+void FakePlatform::SetUploadStallAfter(std::optional<uint64_t> bytes) { net_->uploadStallAfter = bytes; }
+
+std::optional<uint32_t> FakePlatform::StallLimitOf(HINTERNET h) const {
+    auto it = net_->stallLimits.find(h);
+    if (it == net_->stallLimits.end()) return std::nullopt;
+    return it->second;
+}
+
+// A server that went silent: the read or write waits out the handle's stall limit.
+bool FakePlatform::WaitOutStall(HINTERNET h) {
+    auto it = net_->stallLimits.find(h);
+    if (it == net_->stallLimits.end() || it->second == 0)
+        throw std::logic_error("fake network: a transfer waits for ever on a silent server");
+    AdvanceTicks(it->second);
+    return Failed(kErrInternetTimeout, false);
+}
+
 bool FakePlatform::HttpSendRequest(HINTERNET h) {
     if (Fails("HttpSendRequest", "", kErrInternetCannotConnect)) return false;
     uint32_t error = 0;
@@ -318,6 +354,10 @@ InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& u
     h.parent = session;
     h.request = request;
     h.response = script->second(request);
+    if (h.response.silent) {
+        WaitOutStall(session);
+        return nullptr;
+    }
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
@@ -346,6 +386,14 @@ bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* bu
     case HTTP_QUERY_LOCATION:
         if (!r.location) return Failed(kErrHttpHeaderNotFound, false);
         text = *r.location;
+        break;
+    case HTTP_QUERY_ETAG:
+        if (!r.etag) return Failed(kErrHttpHeaderNotFound, false);
+        text = *r.etag;
+        break;
+    case HTTP_QUERY_CONTENT_RANGE:
+        if (!r.contentRange) return Failed(kErrHttpHeaderNotFound, false);
+        text = *r.contentRange;
         break;
     case HTTP_QUERY_CONTENT_LENGTH:
         if (!r.hasContentLength) return Failed(kErrHttpHeaderNotFound, false);
@@ -416,7 +464,10 @@ bool FakePlatform::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, 
     if (handle->kind == NetHandle::UrlRequest) {
         const HttpResponse& r = handle->response;
         if (r.failReadAfter && handle->moved >= *r.failReadAfter) return Failed(r.failReadError, false);
-        limit = std::min<uint64_t>(r.body.size(), r.failReadAfter.value_or(UINT64_MAX));
+        if (r.stallAfter && handle->moved >= *r.stallAfter && handle->moved < r.body.size())
+            return WaitOutStall(h);
+        limit = std::min<uint64_t>({r.body.size(), r.failReadAfter.value_or(UINT64_MAX),
+                                    r.stallAfter.value_or(UINT64_MAX)});
     } else {
         limit = handle->snapshot.size();
         const FtpServer& s = net_->ftp.at(net_->handles.at(handle->parent).ftpHost);
@@ -513,6 +564,9 @@ bool FakePlatform::InternetWriteFile(HINTERNET h, const void* buffer, uint32_t t
         handle = Lookup(*net_, h, {NetHandle::UploadRequest, NetHandle::FtpFile}, error);
         if (!handle) return Failed(error, false);
     }
+    if (handle->kind == NetHandle::UploadRequest && net_->uploadStallAfter &&
+        handle->moved + toWrite > *net_->uploadStallAfter)
+        return WaitOutStall(h);
     const std::string bytes(static_cast<const char*>(buffer), toWrite);
     if (handle->kind == NetHandle::UploadRequest) {
         HttpUpload& upload = net_->uploads[handle->upload];

@@ -69,10 +69,19 @@ struct HttpResponse {
     // The Last-Modified text when it cannot be read as a date (the date query then fails).
     std::optional<std::string> lastModifiedText;
     std::optional<std::string> location;      // Location header; absent when unset
+    std::optional<std::string> etag;          // ETag header, as sent (quotes included)
+    std::optional<std::string> contentRange;  // Content-Range header
     bool statusUnreadable = false;             // the status query fails
     // Reads deliver this many body bytes, then fail with failReadError (every later read too).
     std::optional<uint64_t> failReadAfter;
     uint32_t failReadError = kErrInternetConnectionAborted;
+    // After this many body bytes the server sends nothing more and keeps the connection:
+    // a read then waits out the handle's stall limit (the ticks advance by it) and fails
+    // with 12002. Without a limit such a read would wait for ever: it throws instead.
+    std::optional<uint64_t> stallAfter;
+    // The server takes the request and sends nothing at all: InternetOpenUrl waits out the
+    // session's stall limit and fails with 12002 (or throws without a limit).
+    bool silent = false;
     // Called at the start of every InternetReadFile with the body bytes delivered so far.
     std::function<void(uint64_t delivered)> onRead;
 };
@@ -269,6 +278,10 @@ public:
     void SetHttpFailure(const std::string& url, uint32_t error);  // InternetOpenUrl fails
     void AddHttpHost(const std::string& server);  // accepts uploads (hosts of SetHttp do too)
     void SetUploadStatus(uint32_t status);        // the answer to every upload; 200 unless set
+    // Every upload's server stops taking bytes after this many (see HttpResponse::stallAfter).
+    void SetUploadStallAfter(std::optional<uint64_t> bytes);
+    // The stall limit last set on a handle that is still open, or on the last one closed.
+    std::optional<uint32_t> StallLimitOf(HINTERNET h) const;
     const std::vector<HttpRequest>& HttpRequests() const;
     const std::vector<HttpUpload>& HttpUploads() const;
     const std::vector<SessionOpen>& SessionOpens() const;
@@ -351,6 +364,8 @@ public:
                            const char* bypass, uint32_t flags) override;
     bool InternetCloseHandle(HINTERNET h) override;
     bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override;
+    bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) override;
+    bool SetStallLimit(HINTERNET request, uint32_t ms) override;
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override;
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
@@ -381,6 +396,8 @@ public:
     bool InternetGetLastResponseInfo(uint32_t& error, std::string& text) override;
     bool FormatMessage(uint32_t code, std::string& text) override;
 
+    // Internal: a read or write on a silent server (see HttpResponse::stallAfter).
+    bool WaitOutStall(HINTERNET h);
     // Internal: counts a call; true when it must fail (the last error is then `error`).
     bool Fails(const char* name, const std::string& detail, uint32_t error);
     // Internal: MoveFile, uncounted (a rename through an open handle).

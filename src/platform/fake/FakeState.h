@@ -176,6 +176,8 @@ struct FakePlatform::NetState {
     std::vector<HttpRequest> requests;
     std::vector<HttpUpload> uploads;
     uint32_t uploadStatus = 200;
+    std::optional<uint64_t> uploadStallAfter;
+    std::map<HINTERNET, uint32_t> stallLimits;  // as last set, kept after the close
     std::vector<SessionOpen> sessions;
     std::vector<OptionSet> options;
     std::vector<ConnectCall> connects;

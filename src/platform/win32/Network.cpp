@@ -2,24 +2,29 @@
 // per call under Wine, and the transfers read in small blocks.
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/win32/Defaults.h"
+#include "platform/win32/StallPump.h"
 #include "platform/win32/Win.h"
 
 namespace platform::win32 {
 namespace {
 
 constexpr DWORD kReadAhead = 64 * 1024;
+// Through a stall pump each refill costs a hand-over between two threads: fewer, larger ones.
+constexpr DWORD kPumpReadAhead = 256 * 1024;
 
 // A refill that took at most this long lets the next one ask for twice as much.
 constexpr std::chrono::microseconds kQuickRefill{4000};
 
 struct ReadAhead {
-    std::unique_ptr<char[]> data{new char[kReadAhead]};
+    std::unique_ptr<char[]> data{new char[kPumpReadAhead]};
     DWORD pos = 0;
     DWORD end = 0;
     DWORD grown = 0;  // size earned by quick refills; 0 while the data trickles
@@ -32,10 +37,14 @@ public:
         return OwnHandle(Track(::InternetOpenA(agent.c_str(), accessType, proxy, bypass, flags), false));
     }
 
+    // A pump whose helper is blocked in a call on `h` is let go first: on Windows the close
+    // then ends that call.
     bool InternetCloseHandle(HINTERNET h) override {
         {
             std::lock_guard<std::mutex> lock(mu_);
             readers_.erase(h);
+            pumps_.erase(h);
+            openLimits_.erase(h);
         }
         return ::InternetCloseHandle(h) != FALSE;
     }
@@ -45,10 +54,44 @@ public:
                                     static_cast<DWORD>(value.size() + 1)) != FALSE;
     }
 
+    bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) override {
+        DWORD v = value;
+        return ::InternetSetOptionA(h, option, &v, sizeof v) != FALSE;
+    }
+
+    bool SetStallLimit(HINTERNET request, uint32_t ms) override {
+        if (IsSession(request)) {
+            std::lock_guard<std::mutex> lock(mu_);
+            openLimits_[request] = ms;
+            return true;
+        }
+        // The library's own limits too, where it has them (Windows).
+        DWORD v = ms;
+        ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &v, sizeof v);
+        ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &v, sizeof v);
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = pumps_.find(request);
+        if (ms == 0) {
+            if (it != pumps_.end()) pumps_.erase(it);
+        } else if (it != pumps_.end()) {
+            it->second->SetLimit(ms);
+        } else {
+            pumps_[request] = std::make_unique<StallPump>(request, ms);
+        }
+        return true;
+    }
+
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override {
-        return OwnHandle(Track(::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context),
-                     true));
+        DWORD limit = 0;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = openLimits_.find(session);
+            if (it != openLimits_.end()) limit = it->second;
+        }
+        HINTERNET h = limit > 0 ? OpenUrlWithin(limit, session, url, headers, headersLength, flags, context)
+                                : ::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context);
+        return OwnHandle(Track(h, true));
     }
 
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
@@ -66,30 +109,19 @@ public:
     // so a failure or the end (TRUE with 0) reaches the caller after all buffered bytes.
     bool InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) override {
         ReadAhead* ra = Reader(h);
+        StallPump* pump = Pump(h);
         DWORD n = 0;
         if (!ra) {
-            const BOOL ok = ::InternetReadFile(h, buffer, toRead, &n);
+            const bool ok = pump ? pump->Read(buffer, toRead, n, true)
+                                 : ::InternetReadFile(h, buffer, toRead, &n) != FALSE;
             if (read) *read = n;
-            return ok != FALSE;
+            return ok;
         }
         if (ra->pos == ra->end && toRead > 0) {
-            // A read returns only when its whole size has arrived (or the body ended), so
-            // ask for what is there already, never for less than the caller would have; and
-            // while the data streams in fast (WinInet holds at most 8 KiB ready), for twice
-            // what the last refill got quickly, up to the buffer.
-            DWORD available = 0;
-            if (ra->grown < 8192 && !::InternetQueryDataAvailable(h, &available, 0, 0))
-                available = 0;
-            const DWORD size =
-                std::min(std::max({available, static_cast<DWORD>(toRead), ra->grown}), kReadAhead);
-            const auto start = std::chrono::steady_clock::now();
-            if (!::InternetReadFile(h, ra->data.get(), size, &n)) {
+            if (!(pump ? PumpRefill(*pump, *ra, n) : Refill(h, *ra, toRead, n))) {
                 if (read) *read = 0;
                 return false;
             }
-            const bool quick =
-                n == size && std::chrono::steady_clock::now() - start <= kQuickRefill;
-            ra->grown = quick ? std::min(size * 2, kReadAhead) : 0;
             ra->pos = 0;
             ra->end = n;
         }
@@ -131,6 +163,11 @@ public:
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
                            uint32_t* written) override {
         DWORD n = 0;
+        if (StallPump* pump = Pump(h)) {
+            const bool ok = pump->Write(buffer, toWrite, n);
+            if (written) *written = n;
+            return ok;
+        }
         const BOOL ok = ::InternetWriteFile(h, buffer, toWrite, &n);
         if (written) *written = n;
         return ok != FALSE;
@@ -222,11 +259,94 @@ private:
     HINTERNET Track(HINTERNET h, bool readAhead) {
         if (!h) return h;
         std::lock_guard<std::mutex> lock(mu_);
+        pumps_.erase(h);
+        openLimits_.erase(h);
         if (readAhead)
             readers_[h] = std::make_unique<ReadAhead>();
         else
             readers_.erase(h);
         return h;
+    }
+
+    // A read returns only when its whole size has arrived (or the body ended), so ask for
+    // what is there already, never for less than the caller would have; and while the data
+    // streams in fast (WinInet holds at most 8 KiB ready), for twice what the last refill got
+    // quickly, up to the buffer.
+    static bool Refill(HINTERNET h, ReadAhead& ra, DWORD toRead, DWORD& n) {
+        DWORD available = 0;
+        if (ra.grown < 8192 && !::InternetQueryDataAvailable(h, &available, 0, 0)) available = 0;
+        const DWORD size = std::min(std::max({available, toRead, ra.grown}), kReadAhead);
+        const auto start = std::chrono::steady_clock::now();
+        if (!::InternetReadFile(h, ra.data.get(), size, &n)) return false;
+        const bool quick = n == size && std::chrono::steady_clock::now() - start <= kQuickRefill;
+        ra.grown = quick ? std::min(size * 2, kReadAhead) : 0;
+        return true;
+    }
+
+    // The same through a stall pump. While the data trickles only what is there is taken,
+    // so the wait is for the next byte, never for a block that is slow to fill.
+    static bool PumpRefill(StallPump& pump, ReadAhead& ra, DWORD& n) {
+        const bool trickling = ra.grown < 8192;
+        const DWORD size = trickling ? kPumpReadAhead : ra.grown;
+        if (!pump.Read(ra.data.get(), size, n, trickling)) return false;
+        const bool quick =
+            (trickling ? n >= 4096 : n == size) && pump.LastCallTime() <= kQuickRefill;
+        ra.grown = quick ? std::min(std::max<DWORD>(n, 4096) * 2, kPumpReadAhead) : 0;
+        return true;
+    }
+
+    static bool IsSession(HINTERNET h) {
+        DWORD type = 0;
+        DWORD size = sizeof type;
+        return ::InternetQueryOptionA(h, INTERNET_OPTION_HANDLE_TYPE, &type, &size) &&
+               type == INTERNET_HANDLE_TYPE_INTERNET;
+    }
+
+    // InternetOpenUrlA on a helper thread, waited for at most `limit` ms: under Wine a server
+    // that takes the request and never answers holds the call for ever. A call given up on
+    // closes its handle itself if it ever gets one.
+    static HINTERNET OpenUrlWithin(DWORD limit, HINTERNET session, const std::string& url,
+                                   const char* headers, uint32_t headersLength, uint32_t flags,
+                                   uintptr_t context) {
+        struct Call {
+            std::mutex mu;
+            std::condition_variable cv;
+            bool done = false, abandoned = false;
+            HINTERNET result = nullptr;
+            DWORD error = 0;
+        };
+        auto call = std::make_shared<Call>();
+        std::string extra;
+        if (headers) extra = headersLength == 0xFFFFFFFFu ? std::string(headers) : std::string(headers, headersLength);
+        const bool hasHeaders = headers != nullptr;
+        std::thread([call, session, url, extra, hasHeaders, flags, context] {
+            HINTERNET h = ::InternetOpenUrlA(session, url.c_str(), hasHeaders ? extra.c_str() : nullptr,
+                                             static_cast<DWORD>(extra.size()), flags, context);
+            const DWORD error = ::GetLastError();
+            std::lock_guard<std::mutex> lock(call->mu);
+            if (call->abandoned) {
+                if (h) ::InternetCloseHandle(h);
+                return;
+            }
+            call->result = h;
+            call->error = error;
+            call->done = true;
+            call->cv.notify_all();
+        }).detach();
+        std::unique_lock<std::mutex> lock(call->mu);
+        if (!call->cv.wait_for(lock, std::chrono::milliseconds(limit), [&call] { return call->done; })) {
+            call->abandoned = true;
+            ::SetLastError(ERROR_INTERNET_TIMEOUT);
+            return nullptr;
+        }
+        ::SetLastError(call->error);
+        return call->result;
+    }
+
+    StallPump* Pump(HINTERNET h) {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = pumps_.find(h);
+        return it == pumps_.end() ? nullptr : it->second.get();
     }
 
     ReadAhead* Reader(HINTERNET h) {
@@ -237,6 +357,8 @@ private:
 
     std::mutex mu_;
     std::unordered_map<HINTERNET, std::unique_ptr<ReadAhead>> readers_;
+    std::unordered_map<HINTERNET, std::unique_ptr<StallPump>> pumps_;
+    std::unordered_map<HINTERNET, DWORD> openLimits_;  // by session
 };
 
 }  // namespace

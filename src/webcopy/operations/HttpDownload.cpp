@@ -1,5 +1,6 @@
 // HTTP download of one job: optional Basic authorization with the login dialog, redirects,
-// status and date checks, the target file, and the block loop with progress and cancel.
+// status and date checks, the target file, the block loop with progress, cancel and the
+// stall limit, and the resume of a body that broke off.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 #include "framework/Exceptions.h"
 #include "platform/Platform.h"
 #include "webcopy/Operations.h"
+#include "webcopy/Resume.h"
 #include "webcopy/Run.h"
 #include "webcopy/TargetFile.h"
 #include "webcopy/WcBase64.h"
@@ -19,6 +21,8 @@ namespace webcopy {
 namespace {
 
 constexpr int kMaxRedirects = 10;
+constexpr int kRetries = 2;             // after a break within one run, with resume
+constexpr uint32_t kRetryPauseMs = 1000;
 
 bool QueryNumber(platform::HINTERNET request, uint32_t info, uint32_t& value) {
     uint32_t length = sizeof value;
@@ -59,7 +63,7 @@ TDateTime ServerDate(platform::HINTERNET request) {
 
 // Reads one block: up to `size` bytes, fewer only at the end of the body. The network layer
 // may hand out less than asked in the middle of a body (its read-ahead runs dry), so it is
-// asked again until the block is full.
+// asked again until the block is full. On a failure `got` holds what came before it.
 bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got) {
     got = 0;
     while (got < size) {
@@ -92,6 +96,112 @@ struct Credentials {
     }
 };
 
+// The validator the server sent with this answer (see ResumeValidator).
+std::string ValidatorOf(platform::HINTERNET request) {
+    std::string etag, lastModified;
+    if (!QueryText(request, platform::HTTP_QUERY_ETAG, etag)) etag.clear();
+    if (!QueryText(request, platform::HTTP_QUERY_LAST_MODIFIED, lastModified)) lastModified.clear();
+    return ResumeValidator(etag, lastModified);
+}
+
+// A 206 is taken only as the rest that was asked for: from `offset` to the end of the file
+// the part was begun on, with the same validator and a body of exactly that length.
+bool IsTheRest(platform::HINTERNET request, uint64_t offset, const PartialKey& key) {
+    std::string text;
+    ContentRange range;
+    if (!QueryText(request, platform::HTTP_QUERY_CONTENT_RANGE, text) ||
+        !ParseContentRange(text, range))
+        return false;
+    uint32_t length = 0;
+    if (QueryNumber(request, platform::HTTP_QUERY_CONTENT_LENGTH, length) &&
+        length != range.last - range.first + 1)
+        return false;
+    return range.first == offset && range.total == key.length && range.last + 1 == key.length &&
+           ValidatorOf(request) == key.validator;
+}
+
+// The pause before another try; the user may cancel in it.
+void PauseBeforeRetry(Run& run) {
+    for (uint32_t waited = 0; waited < kRetryPauseMs && !run.Cancelled(); waited += 50) {
+        Application->ProcessMessages();
+        platform::Sys().Sleep(50);
+    }
+}
+
+// Opens the job's URL: redirects followed here, a 401 answered with the login dialog when
+// the job allows it, a 407 with the proxy's credentials. False (reported) when no answer
+// with a status came; the dialog's cancel is not reported.
+bool OpenRequest(Run& run, const Job& job, Credentials& credentials, uint32_t flags,
+                 const std::string& extraHeaders, platform::InetHandle& request,
+                 uint32_t& status) {
+    platform::Network& net = platform::Net();
+    TWebCopy& wc = run.wc;
+    std::string url = job.URL;
+    int redirects = 0;
+    for (;;) {
+        const std::string header = extraHeaders + credentials.HeaderFor(url);
+        request = net.InternetOpenUrl(run.Session.get(), url,
+                                      header.empty() ? nullptr : header.c_str(),
+                                      static_cast<uint32_t>(header.size()), flags, 0);
+        Application->ProcessMessages();
+        if (!request) {
+            if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, url);
+            return false;
+        }
+        // A response without a readable status is no answer to go on with.
+        bool statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        if (statusRead && status == 407 && AnswerProxy(request.get(), wc))
+            statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
+        if (!statusRead) {
+            const uint32_t code = platform::Sys().GetLastError();
+            request.reset();
+            run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+            return false;
+        }
+        if (IsRedirect(status) && redirects < kMaxRedirects) {
+            std::string location;
+            const std::string next = QueryText(request.get(), platform::HTTP_QUERY_LOCATION, location)
+                                         ? ResolveRedirect(url, location)
+                                         : std::string();
+            // Once on https, the rest of the download stays there.
+            if (!next.empty() && RedirectAllowed(url, next)) {  // otherwise the status is reported below
+                ++redirects;
+                url = next;
+                continue;
+            }
+        }
+        if (status != 401 || job.Authenticate == waNever) return true;
+        // What is typed is for the server that asked.
+        if (!ShowLoginDialog("Connect to " + ServerFromUrl(url), credentials.user,
+                             credentials.password))
+            return false;
+        credentials.origin = UrlOrigin(url);
+        request.reset();
+    }
+}
+
+// The date check of a job with CopyNewerOnly or an OnFileDateCheck handler: false when the
+// download is not to go on (reported as the events say; the request is released then).
+bool DateAllows(Run& run, Job& job, platform::InetHandle& request, const std::string& urlFileName) {
+    TWebCopy& wc = run.wc;
+    if (!job.CopyNewerOnly && !wc.OnFileDateCheck) return true;
+    const TDateTime serverDate = ServerDate(request.get());
+    if (wc.OnFileDateCheck) {
+        job.FileDate = serverDate;
+        bool allow = true;
+        wc.OnFileDateCheck(&wc, job.Index, serverDate, allow);
+        if (!allow) request.reset();
+        return allow;
+    }
+    const bool newer = serverDate > job.FileDate;
+    job.FileDate = serverDate;
+    if (newer) return true;
+    job.NoNewerFile = true;
+    request.reset();
+    if (wc.OnNoNewFileFound) wc.OnNoNewFileFound(&wc, urlFileName, serverDate, serverDate);
+    return false;
+}
+
 }  // namespace
 
 bool HttpDownload(Run& run, Job& job) {
@@ -115,125 +225,146 @@ bool HttpDownload(Run& run, Job& job) {
                              credentials.password))
             return false;
 
-    std::string url = job.URL;
-    platform::InetHandle request;
-    uint32_t status = 0;
-    int redirects = 0;
-    for (;;) {
-        const std::string header = credentials.HeaderFor(url);
-        request = net.InternetOpenUrl(run.Session.get(), url,
-                                      header.empty() ? nullptr : header.c_str(),
-                                      static_cast<uint32_t>(header.size()), flags, 0);
-        Application->ProcessMessages();
-        if (!request) {
-            if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, url);
-            return false;
-        }
-        // A response without a readable status is no answer to go on with.
-        bool statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
-        if (statusRead && status == 407 && AnswerProxy(request.get(), wc))
-            statusRead = QueryNumber(request.get(), platform::HTTP_QUERY_STATUS_CODE, status);
-        if (!statusRead) {
-            const uint32_t code = platform::Sys().GetLastError();
-            run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
-            return false;
-        }
-        if (IsRedirect(status) && redirects < kMaxRedirects) {
-            std::string location;
-            const std::string next = QueryText(request.get(), platform::HTTP_QUERY_LOCATION, location)
-                                         ? ResolveRedirect(url, location)
-                                         : std::string();
-            // Once on https, the rest of the download stays there.
-            if (!next.empty() && RedirectAllowed(url, next)) {  // otherwise the status is reported below
-                ++redirects;
-                url = next;
-                continue;
+    // The name comes from the job, never from where a redirect led. A kept part lies beside
+    // this name even when a unique name is written in the end.
+    const std::string planned =
+        JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
+    // Credentials written into the URL are never written to the disk with the part.
+    Partial partial(planned, UrlWithoutCredentials(job.URL), job.ResumeKey);
+    uint64_t offset = job.Resume ? partial.Load() : 0;
+
+    std::string target;  // chosen on the first answer that goes on to the body
+    for (int attempt = 0;; ++attempt) {
+        const std::string range =
+            offset > 0 ? RangeHeaders(offset, partial.Key()->validator) : std::string();
+        platform::InetHandle request;
+        uint32_t status = 0;
+        if (!OpenRequest(run, job, credentials, flags, range, request, status)) return false;
+
+        // Only the rest that was asked for is appended; a 200 is the whole file anew, and
+        // any other answer to a range fails. A part the answer cannot be trusted about goes.
+        bool accepted = status < 300 && status != 206;
+        if (offset > 0) {
+            accepted = status == 200 || (status == 206 && IsTheRest(request.get(), offset, *partial.Key()));
+            if (status == 200 || (!accepted && (status < 300 || status == 416))) {
+                partial.Discard();
+                offset = 0;
             }
         }
-        if (status != 401 || job.Authenticate == waNever) break;
-        // What is typed is for the server that asked.
-        if (!ShowLoginDialog("Connect to " + ServerFromUrl(url), credentials.user,
-                             credentials.password))
-            return false;
-        credentials.origin = UrlOrigin(url);
-        request.reset();
-    }
-
-    if (status >= 300) {
-        request.reset();
-        run.ReportError(static_cast<int>(status),
-                        [status] { return TextHttpError + IntToStr(status); });
-        return false;
-    }
-
-    if (job.CopyNewerOnly || wc.OnFileDateCheck) {
-        const TDateTime serverDate = ServerDate(request.get());
-        if (wc.OnFileDateCheck) {
-            job.FileDate = serverDate;
-            bool allow = true;
-            wc.OnFileDateCheck(&wc, job.Index, serverDate, allow);
-            if (!allow) return false;
-        } else if (serverDate > job.FileDate) {
-            job.FileDate = serverDate;
-        } else {
-            job.NoNewerFile = true;
-            job.FileDate = serverDate;
+        if (!accepted) {
             request.reset();
-            if (wc.OnNoNewFileFound) wc.OnNoNewFileFound(&wc, urlFileName, serverDate, serverDate);
+            run.ReportError(static_cast<int>(status),
+                            [status] { return TextHttpError + IntToStr(status); });
             return false;
         }
-    }
 
-    // The name comes from the job, never from where a redirect led.
-    std::string target =
-        JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
-    run.LastTargetFile = target;
-    run.LastTargetDir = job.TargetDir;
-    if (!run.PrepareTarget(target)) return false;
-    TargetFile file(target);
-    if (!file.Create()) {
+        if (target.empty()) {
+            if (!DateAllows(run, job, request, urlFileName)) return false;
+            target = planned;
+            run.LastTargetFile = target;
+            run.LastTargetDir = job.TargetDir;
+            if (!run.PrepareTarget(target)) return false;
+        }
+
+        uint32_t contentLength = 0;
+        if (!QueryNumber(request.get(), platform::HTTP_QUERY_CONTENT_LENGTH, contentLength))
+            contentLength = 0;
+        // What a part of this answer would be tied to; without a validator and a length a
+        // part could not be told from another file's.
+        const PartialKey key = offset > 0 ? *partial.Key()
+                                          : PartialKey{UrlWithoutCredentials(job.URL), job.ResumeKey,
+                                                       ValidatorOf(request.get()), contentLength};
+        const uint64_t total = key.length;
+        const uint64_t expected = offset > 0 ? total - offset : contentLength;
+
+        TargetFile file(target);
+        bool resumable = job.Resume && !key.validator.empty() && key.length > 0;
+        bool created;
+        if (offset > 0) {
+            created = file.CreateAt(partial.Path(), offset);
+        } else {
+            resumable = resumable && partial.Begin(key);
+            created = resumable ? file.CreateAt(partial.Path(), 0) : file.Create();
+        }
+        if (!created) {
+            request.reset();
+            if (resumable) partial.Discard();
+            run.ReportError(ecCreateTarget, [&target] { return TextCreateFile + target; });
+            return false;
+        }
+
+        if (const uint32_t limit = run.StallLimitMs(); limit > 0)
+            net.SetStallLimit(request.get(), limit);
+        uint32_t readError = 0;
+        bool failed = false;
+        const ReceivedBody body = ReceiveBody(
+            run, file,
+            [&request, &readError, &failed](unsigned char* buffer, uint32_t size, uint32_t& got) {
+                got = 0;
+                if (failed) return false;
+                if (ReadBlock(request.get(), buffer, size, got)) return true;
+                readError = platform::Sys().GetLastError();
+                failed = true;
+                return got > 0;  // what came before the failure is kept; the next read fails
+            },
+            static_cast<uint32_t>(total > 0 ? total : contentLength), wc.DlgDwnload, offset);
         request.reset();
-        run.ReportError(ecCreateTarget, [&target] { return TextCreateFile + target; });
-        return false;
-    }
+        const bool result = body.bytes > 0;
 
-    uint32_t contentLength = 0;
-    if (!QueryNumber(request.get(), platform::HTTP_QUERY_CONTENT_LENGTH, contentLength))
-        contentLength = 0;
-    const ReceivedBody body = ReceiveBody(
-        run, file,
-        [&request](unsigned char* buffer, uint32_t size, uint32_t& got) {
-            return ReadBlock(request.get(), buffer, size, got);
-        },
-        contentLength, wc.DlgDwnload);
-    request.reset();
-    const bool result = body.bytes > 0;
-
-    // Only a whole body takes the target's place; on every other path the old file stays.
-    if (body.writeFailed) {
-        file.Discard();
-        run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
-        return false;
+        // Only a whole body takes the target's place; on every other path the old file stays.
+        if (body.writeFailed) {
+            file.Discard();
+            if (resumable) partial.Discard();
+            run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
+            return false;
+        }
+        if (run.Cancelled()) {
+            file.Discard();
+            if (resumable) partial.Discard();
+            return result;
+        }
+        // A body that breaks off is not a download: the caller would take the part for the
+        // whole. With resume the part is kept for the next try, and a break that is not a
+        // stall is tried again from there at once.
+        if (body.readFailed || (expected > 0 && body.bytes < expected)) {
+            const bool kept = resumable && offset + body.bytes > 0 && file.Keep();
+            if (kept) {
+                offset += body.bytes;
+            } else {
+                file.Discard();
+                if (resumable) partial.Discard();
+                offset = 0;
+            }
+            const bool stalled = body.readFailed && readError == platform::ERROR_INTERNET_TIMEOUT_;
+            if (kept && !stalled && attempt < kRetries) {
+                PauseBeforeRetry(run);
+                if (!run.Cancelled()) continue;
+                partial.Discard();
+                return false;
+            }
+            run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
+            return false;
+        }
+        // A rest without a length that runs past the file's end is no part of that file.
+        if (resumable && offset + body.bytes != total) {
+            file.Discard();
+            partial.Discard();
+            run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
+            return false;
+        }
+        if (!result) {  // an empty body: nothing arrived to put in place
+            file.Discard();
+            if (resumable) partial.Discard();
+            return false;
+        }
+        if (!file.Commit()) {
+            if (resumable) partial.Discard();
+            run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
+            return false;
+        }
+        if (resumable) partial.Finish();
+        return true;
     }
-    if (run.Cancelled()) {
-        file.Discard();
-        return result;
-    }
-    // A body that breaks off is not a download: the caller would take the part for the whole.
-    if (body.readFailed || (contentLength > 0 && body.bytes < contentLength)) {
-        file.Discard();
-        run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
-        return false;
-    }
-    if (!result) {  // an empty body: nothing arrived to put in place
-        file.Discard();
-        return false;
-    }
-    if (!file.Commit()) {
-        run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
-        return false;
-    }
-    return true;
 }
 
 }  // namespace webcopy

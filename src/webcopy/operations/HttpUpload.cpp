@@ -127,6 +127,7 @@ bool HttpUpload(Run& run, Job& job) {
 
     if (!net.HttpSendRequestEx(request.get(), total, platform::HSR_INITIATE))
         return networkFailed(sys.GetLastError());
+    if (const uint32_t limit = run.StallLimitMs(); limit > 0) net.SetStallLimit(request.get(), limit);
 
     const uint32_t startTick = sys.GetTickCount();
     unsigned char buffer[kBlockSize];
@@ -138,8 +139,15 @@ bool HttpUpload(Run& run, Job& job) {
             return false;
         }
         uint32_t written = 0;
-        if (!net.InternetWriteFile(request.get(), buffer, got, &written))
-            return networkFailed(sys.GetLastError());
+        if (!net.InternetWriteFile(request.get(), buffer, got, &written)) {
+            const uint32_t code = sys.GetLastError();
+            // A server that stopped taking the body: the write error of the transfer.
+            if (code == platform::ERROR_INTERNET_TIMEOUT_) {
+                run.ReportError(ecWriteTarget, [&url] { return TextWriteTarget + url; });
+                return false;
+            }
+            return networkFailed(code);
+        }
         sent += got;
         run.UpdateProgress(sent, total, wc.DlgUpload, startTick);
     }

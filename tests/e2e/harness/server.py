@@ -2,7 +2,10 @@
 
 Serves the files of a folder and, per path, scripted faults: a status code, a required Basic
 credential, a body cut short of its Content-Length, a body trickled slowly for a bounded
-time, a connection reset, a Last-Modified header. Every request is recorded. The server
+time, a connection reset, a Last-Modified header, an ETag with ranges of the file (206 for
+"Range: bytes=N-" when If-Range names it), bodies cut at planned offsets request by
+request, a silence after the headers. Every request and every body byte sent is
+recorded. The server
 stops by itself after `lifetime` seconds, and no response takes longer than its trickle
 bound, because WinInet waits forever on a silent server.
 """
@@ -35,6 +38,12 @@ class Fault:
     last_modified: Union[None, str, datetime] = None
     content_length: bool = True             # False: no Content-Length header, close to end the body
     headers: Dict[str, str] = field(default_factory=dict)
+    etag: Optional[str] = None              # sent with the file; with `ranges`, what If-Range must name
+    ranges: bool = False                    # "Range: bytes=N-" gets 206 and the rest (when If-Range matches)
+    if_range: bool = True                   # False: the rest is sent whatever If-Range names
+    cuts: List[int] = field(default_factory=list)  # the n-th body sent stops at file offset cuts[n], then FIN
+    silence: Optional[Tuple[int, float]] = None    # (bytes sent, seconds of silence) before closing
+    mute: Optional[float] = None            # take the request, answer nothing for this long, close
     delay: float = 0.0                      # hold the response this long (seconds) first
     bodies: Optional[List[bytes]] = None    # the n-th request gets bodies[n] (the last one after)
 
@@ -94,6 +103,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         owner = self.server.owner
         path = urllib.parse.urlsplit(self.path).path
         fault = owner.fault_for(path) or Fault()
+        if fault.mute is not None:
+            time.sleep(fault.mute)
+            return self._close(reset=False)
         turn = owner.next_turn(path)
         if fault.delay:
             time.sleep(min(fault.delay, 30.0))
@@ -112,8 +124,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if body is None:
             return self._simple(404, b"Not found\n", {}, send_body)
 
-        self.send_response(fault.status or 200)
+        start = self._range_start(fault, len(body))
+        whole = len(body)
+        body = body[start:]
+        self.send_response(206 if start else (fault.status or 200))
         self.send_header("Content-Type", "application/octet-stream")
+        if start:
+            self.send_header("Content-Range", f"bytes {start}-{whole - 1}/{whole}")
+        if fault.etag is not None:
+            self.send_header("ETag", fault.etag)
         if fault.content_length:
             self.send_header("Content-Length", str(len(body)))
         else:
@@ -127,17 +146,46 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if not send_body:
             return
         cut = fault.truncate_at if fault.truncate_at is not None else fault.reset_at
+        with owner._lock:
+            planned = fault.cuts.pop(0) if fault.cuts else None
+        if planned is not None:
+            cut = max(0, planned - start)
+        if fault.silence:
+            sent, seconds = fault.silence
+            self._write(path, body[:sent])
+            self.wfile.flush()
+            time.sleep(seconds)
+            return self._close(reset=False)
         complete = True
         if fault.trickle:
-            complete = self._trickle(body[:cut] if cut is not None else body, *fault.trickle)
+            complete = self._trickle(path, body[:cut] if cut is not None else body, *fault.trickle)
         else:
-            self.wfile.write(body[:cut] if cut is not None else body)
+            self._write(path, body[:cut] if cut is not None else body)
         # A body that arrived whole leaves the connection open for the next request, as a
         # real server does; closing it under a client's kept-alive connection makes a race.
-        if cut is not None or not complete:
+        if (cut is not None and cut < len(body)) or not complete:
             self._close(reset=fault.reset_at is not None)
 
-    def _trickle(self, body, step, interval, give_up) -> bool:
+    def _range_start(self, fault, size) -> int:
+        """Where the answer starts: the asked offset of a range of the file the validator names."""
+        asked = self.headers.get("Range", "")
+        if not fault.ranges or not asked.startswith("bytes=") or not asked.endswith("-"):
+            return 0
+        if_range = self.headers.get("If-Range")
+        if fault.if_range and if_range is not None and if_range != fault.etag:
+            return 0
+        try:
+            start = int(asked[6:-1])
+        except ValueError:
+            return 0
+        return start if 0 < start < size else 0
+
+    def _write(self, path, data):
+        self.wfile.write(data)
+        with self.server.owner._lock:
+            self.server.owner.sent[path] = self.server.owner.sent.get(path, 0) + len(data)
+
+    def _trickle(self, path, body, step, interval, give_up) -> bool:
         """Writes `body` a step at a time; False when the bound cut it short."""
         deadline = time.monotonic() + give_up
         for pos in range(0, len(body), step):
@@ -145,7 +193,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(interval)
             if time.monotonic() > deadline:
                 return False
-            self.wfile.write(body[pos:pos + step])
+            self._write(path, body[pos:pos + step])
             self.wfile.flush()
         return True
 
@@ -206,6 +254,7 @@ class ScriptedHttpServer:
         self._faults: Dict[str, Fault] = {}
         self._turns: Dict[str, int] = {}
         self._requests: List[Request] = []
+        self.sent: Dict[str, int] = {}    # body bytes sent, by URL path
         self._lock = threading.Lock()
         self._httpd = None
         self._threads = []

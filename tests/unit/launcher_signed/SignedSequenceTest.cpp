@@ -9,6 +9,7 @@
 
 #include "launcher/LauncherFixture.h"
 #include "signing/Sha256.h"
+#include "webcopy/Resume.h"
 
 namespace launcher_test {
 namespace {
@@ -222,6 +223,43 @@ TEST(SignedLauncherTorture, EveryFailingCallLeavesACompleteProgram) {
     headless::Reset();
     EXPECT_GT(updated, 0);
     EXPECT_GT(kept, 0);
+}
+
+// A part kept beside the program is continued only for the release whose hash it is named
+// by; a part planted there costs one start, never installs anything unverified.
+TEST_F(SignedLauncherTest, APlantedPartIsNeverInstalled) {
+    const std::string txt = Manifest(kNewer, kNew);
+    Publish(txt, kNew);
+    const std::string sha = signing::Sha256Hex(kNew);
+    const std::string download = kFolder + ReleaseProgramName("Kassa", sha);
+    HttpResponse bin;
+    bin.etag = "\"n1\"";
+    bin.body = kNew;
+    os.SetHttpHandler(ServerUrl("Kassa.bin"), [&bin](const platform::fake::HttpRequest& rq) {
+        HttpResponse r = bin;
+        if (rq.headers.find("Range: bytes=4000-\r\nIf-Range: \"n1\"\r\n") == 0) {
+            r.status = 206;
+            r.contentRange = "bytes 4000-" + std::to_string(kNew.size() - 1) + "/" + std::to_string(kNew.size());
+            r.body = kNew.substr(4000);
+        }
+        return r;
+    });
+    const webcopy::PartialKey key{ServerUrl("Kassa.bin"), "sha256 " + sha, "\"n1\"", kNew.size()};
+    os.WriteFile(download + ".resume", *webcopy::KeyRecord(key));
+    os.WriteFile(webcopy::PartialPath(download, key), std::string(4000, 'E'));
+    os.WriteFile(kFolder + "Kassa.sha256-0123456789abcdef.bin.1a2b3c4d.partial", "an older release's");
+
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(os.HttpRequests().back().headers.find("Range: bytes=4000-"), 0u) << "the part was taken up";
+    EXPECT_EQ(File("Kassa.exe"), kOld);
+    EXPECT_EQ(File("Kassa.dat"), kInstalled);
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.txt"}));
+
+    ASSERT_TRUE(RunLauncher());  // nothing left to continue: the whole program, verified
+    EXPECT_EQ(os.HttpRequests().back().headers, "");
+    EXPECT_EQ(File("Kassa.exe"), kNew);
+    EXPECT_EQ(File("Kassa.dat"), txt);
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe"}));
 }
 
 }  // namespace
