@@ -299,7 +299,8 @@ bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, uint32_t valu
 bool FakePlatform::SetStallLimit(HINTERNET request, uint32_t ms) {
     if (Fails("SetStallLimit", std::to_string(ms), kErrInvalidParameter)) return false;
     uint32_t error = 0;
-    if (!Lookup(*net_, request, {NetHandle::Session, NetHandle::UrlRequest, NetHandle::UploadRequest},
+    if (!Lookup(*net_, request,
+                {NetHandle::Session, NetHandle::UrlRequest, NetHandle::UploadRequest, NetHandle::FtpFile},
                 error))
         return Failed(error, false);
     net_->stallLimits[request] = ms;
@@ -307,6 +308,10 @@ bool FakePlatform::SetStallLimit(HINTERNET request, uint32_t ms) {
 }
 
 void FakePlatform::SetUploadStallAfter(std::optional<uint64_t> bytes) { net_->uploadStallAfter = bytes; }
+
+void FakePlatform::SetFtpDownloadStallAfter(std::optional<uint64_t> bytes) {
+    net_->ftpDownloadStallAfter = bytes;
+}
 
 std::optional<uint32_t> FakePlatform::StallLimitOf(HINTERNET h) const {
     auto it = net_->stallLimits.find(h);
@@ -472,6 +477,10 @@ bool FakePlatform::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, 
         limit = handle->snapshot.size();
         const FtpServer& s = net_->ftp.at(net_->handles.at(handle->parent).ftpHost);
         if (s.faults.cutAfter) limit = std::min(limit, *s.faults.cutAfter);
+        if (const auto stall = net_->ftpDownloadStallAfter) {
+            if (handle->moved >= *stall && handle->moved < limit) return WaitOutStall(h);
+            limit = std::min(limit, *stall);
+        }
     }
     const std::string& source = handle->kind == NetHandle::UrlRequest ? handle->response.body : handle->snapshot;
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(toRead, limit - std::min(limit, handle->moved)));
@@ -564,7 +573,7 @@ bool FakePlatform::InternetWriteFile(HINTERNET h, const void* buffer, uint32_t t
         handle = Lookup(*net_, h, {NetHandle::UploadRequest, NetHandle::FtpFile}, error);
         if (!handle) return Failed(error, false);
     }
-    if (handle->kind == NetHandle::UploadRequest && net_->uploadStallAfter &&
+    if (net_->uploadStallAfter &&
         handle->moved + toWrite > *net_->uploadStallAfter)
         return WaitOutStall(h);
     const std::string bytes(static_cast<const char*>(buffer), toWrite);

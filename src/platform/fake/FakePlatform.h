@@ -278,8 +278,12 @@ public:
     void SetHttpFailure(const std::string& url, uint32_t error);  // InternetOpenUrl fails
     void AddHttpHost(const std::string& server);  // accepts uploads (hosts of SetHttp do too)
     void SetUploadStatus(uint32_t status);        // the answer to every upload; 200 unless set
-    // Every upload's server stops taking bytes after this many (see HttpResponse::stallAfter).
+    // Every upload's server (HTTP or FTP) stops taking bytes after this many (see
+    // HttpResponse::stallAfter).
     void SetUploadStallAfter(std::optional<uint64_t> bytes);
+    // Every FTP download's data connection sends nothing more after this many bytes and stays
+    // open: a read then waits out the handle's stall limit.
+    void SetFtpDownloadStallAfter(std::optional<uint64_t> bytes);
     // The stall limit last set on a handle that is still open, or on the last one closed.
     std::optional<uint32_t> StallLimitOf(HINTERNET h) const;
     const std::vector<HttpRequest>& HttpRequests() const;

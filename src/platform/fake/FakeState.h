@@ -177,6 +177,7 @@ struct FakePlatform::NetState {
     std::vector<HttpUpload> uploads;
     uint32_t uploadStatus = 200;
     std::optional<uint64_t> uploadStallAfter;
+    std::optional<uint64_t> ftpDownloadStallAfter;
     std::map<HINTERNET, uint32_t> stallLimits;  // as last set, kept after the close
     std::vector<SessionOpen> sessions;
     std::vector<OptionSet> options;

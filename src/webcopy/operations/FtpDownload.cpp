@@ -81,6 +81,8 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
         run.ReportError(ecCreateTarget, [&target] { return TextCreateTarget + target; });
         return false;
     }
+    // A data connection that goes silent must not hold the run for ever.
+    if (const uint32_t limit = run.StallLimitMs(); limit > 0) net.SetStallLimit(remote.get(), limit);
 
     const ReceivedBody body = ReceiveBody(
         run, file,

@@ -106,6 +106,7 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
         if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, task.url);
         return false;
     }
+    if (const uint32_t limit = run.StallLimitMs(); limit > 0) net.SetStallLimit(remote.get(), limit);
     Application->ProcessMessages();
     run.LastTargetFile = task.url;
     run.LastTargetDir = task.targetDir;

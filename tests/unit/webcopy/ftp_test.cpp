@@ -385,6 +385,40 @@ TEST_F(Ftp, DownloadKeepsTheOldFileUnlessEveryByteArrived) {
     }
 }
 
+// A server that goes silent on the data connection fails the transfer after the stall
+// limit, both ways; the old copies stay and nothing waits for ever.
+TEST_F(Ftp, SilentDataConnectionFailsAfterTheStallLimit) {
+    wc->StallTimeout = 5;
+    fake.WriteFile("C:\\dl\\big.bin", "old");
+    fake.FtpWriteFile(kHost, "/home/pub/big.bin", Body(200000));
+    fake.SetFtpDownloadStallAfter(50000);
+    Add(wpFtp, "pub/big.bin");
+    uint32_t ticks = fake.Ticks();
+    wc->Execute();
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_GE(fake.Ticks() - ticks, 5000u);
+    EXPECT_EQ(fake.ReadFile("C:\\dl\\big.bin"), "old");
+    EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"big.bin"}));
+    EXPECT_EQ(JobEvents(), (Events{"OverWrite C:\\dl\\big.bin", "Error 4",
+                                   "Info 4 Error reading source file pub/big.bin"}));
+
+    wc->Items.Clear();
+    events.clear();
+    fake.SetFtpDownloadStallAfter(std::nullopt);
+    fake.SetUploadStallAfter(8192);
+    fake.WriteFile("C:\\src\\a.txt", Body(20000));
+    fake.FtpWriteFile(kHost, "/home/in/a.txt", "old");
+    Add(wpFtpUpload, "C:\\src\\a.txt", "in");
+    ticks = fake.Ticks();
+    wc->Execute();
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_GE(fake.Ticks() - ticks, 5000u);
+    EXPECT_EQ(fake.FtpReadFile(kHost, "/home/in/a.txt"), "old");
+    EXPECT_EQ(fake.FtpTree(kHost), (Events{"/home/", "/home/in/", "/home/in/a.txt", "/home/pub/",
+                                           "/home/pub/big.bin"}));
+    EXPECT_EQ(JobEvents(), (Events{"Error 5", "Info 5 Error writing to destination file a.txt"}));
+}
+
 // Nothing is read from, written to or deleted in another folder than the one named.
 TEST_F(Ftp, FolderThatCannotBeEnteredFailsTheJob) {
     fake.FtpWriteFile(kHost, "/home/readme.txt", "login folder");
