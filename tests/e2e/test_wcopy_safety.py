@@ -109,6 +109,20 @@ class WcopySafetyTest(unittest.TestCase):
                                           "dl2/big.bin": b"old", "dl3/big.bin": BIG})
         self.assertEqual(last_line(run), "Failed jobs: 0 1 2")
 
+    def test_silent_data_connection_fails_after_the_stall_limit(self):
+        """A server that stops sending mid-file and keeps the connection open: the job fails
+        after the stall limit, long before the server gives up, and the old file stays."""
+        self.put(self.root, "pub/big.bin", BIG)
+        self.put(self.out, "dl/big.bin", b"old")
+        server = self.serve(stall_after=50000, lifetime=60)
+        began = time.monotonic()
+        run = self.wcopy("--passive", "--stall-timeout", "3", "--ftp", "pub/big.bin",
+                         "--to", self.win("dl"), *self.account(server), timeout=90)
+        self.assertLess(time.monotonic() - began, 40, run.raw)
+        self.assertEqual(run.exit_code, 1, run.raw)
+        self.assertEqual(run.job(0), "Failed", run.raw)
+        self.assertEqual(tree(self.out), {"dl/big.bin": b"old"})
+
     def test_folder_that_does_not_exist_fails_every_kind(self):
         self.put(self.root, "readme.txt", b"login folder")
         self.put(self.root, "other.txt", b"other")

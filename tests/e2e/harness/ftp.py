@@ -2,7 +2,8 @@
 
 Serves a folder to one account, records every command and every control connection, and
 can send downloads slowly (`rate`, bytes per second) or drop a download's data connection
-after `drop_after` bytes. Hostile on request: `refuse_store` takes an upload's data and then
+after `drop_after` bytes, or go silent on it after `stall_after` bytes (open, sending
+nothing more). Hostile on request: `refuse_store` takes an upload's data and then
 answers 550 instead of 226 (a full quota), dropping what came; `refuse_retrieve` answers a
 download 150 and then 550 without data; `refuse` names commands answered 550 ("LIST",
 "SIZE", "RNFR"); `store_rate` receives uploads slowly. It stops by itself after `lifetime`
@@ -27,11 +28,12 @@ class LocalFtpServer:
     def __init__(self, root: str, user: str = "anna", password: str = "hemlig",
                  rate: Optional[int] = None, drop_after: Optional[int] = None, lifetime: float = 120,
                  refuse_store: bool = False, refuse_retrieve: bool = False, refuse: Tuple[str, ...] = (),
-                 store_rate: Optional[int] = None):
+                 store_rate: Optional[int] = None, stall_after: Optional[int] = None):
         self.root, self.user, self.password = root, user, password
         self.rate, self.drop_after, self.lifetime = rate, drop_after, lifetime
         self.refuse_store, self.refuse_retrieve = refuse_store, refuse_retrieve
         self.refuse, self.store_rate = tuple(refuse), store_rate
+        self.stall_after = stall_after
         self.commands: List[Tuple[str, str]] = []
         self.connections = 0
         self._server: Optional[FTPServer] = None
@@ -64,6 +66,12 @@ class LocalFtpServer:
                     self._resp = ("550 Failed to read file.", logging.debug)
                     self.close()
                     return 0
+                if owner.stall_after is not None and not self.receive and \
+                        self.tot_bytes_sent >= owner.stall_after:
+                    time.sleep(0.05)  # silent, the connection kept; the loop is not spun hot
+                    return 0
+                if owner.stall_after is not None and not self.receive:
+                    data = data[:owner.stall_after - self.tot_bytes_sent]
                 limit = owner.drop_after
                 if limit is not None and not self.receive:
                     if self.tot_bytes_sent >= limit:
