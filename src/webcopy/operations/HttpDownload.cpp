@@ -209,7 +209,9 @@ bool HttpDownload(Run& run, Job& job) {
     TWebCopy& wc = run.wc;
     job.NoNewerFile = false;
 
-    const std::string urlFileName = FileNameFromPath(UrlWithoutCredentials(job.URL));
+    // The job's URL as it may be shown or stored: credentials written into it stay in memory.
+    const std::string plainUrl = UrlWithoutCredentials(job.URL);
+    const std::string urlFileName = FileNameFromPath(plainUrl);
     run.SetFileLine(urlFileName, wc.DlgFromServerLabel, HostFromUrl(job.URL), wc.ShowServer);
     Application->ProcessMessages();
 
@@ -229,8 +231,7 @@ bool HttpDownload(Run& run, Job& job) {
     // this name even when a unique name is written in the end.
     const std::string planned =
         JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
-    // Credentials written into the URL are never written to the disk with the part.
-    Partial partial(planned, UrlWithoutCredentials(job.URL), job.ResumeKey);
+    Partial partial(planned, plainUrl, job.ResumeKey);
     uint64_t offset = job.Resume ? partial.Load() : 0;
 
     std::string target;  // chosen on the first answer that goes on to the body
@@ -272,7 +273,7 @@ bool HttpDownload(Run& run, Job& job) {
         // What a part of this answer would be tied to; without a validator and a length a
         // part could not be told from another file's.
         const PartialKey key = offset > 0 ? *partial.Key()
-                                          : PartialKey{UrlWithoutCredentials(job.URL), job.ResumeKey,
+                                          : PartialKey{plainUrl, job.ResumeKey,
                                                        ValidatorOf(request.get()), contentLength};
         const uint64_t total = key.length;
         const uint64_t expected = offset > 0 ? total - offset : contentLength;
@@ -292,6 +293,12 @@ bool HttpDownload(Run& run, Job& job) {
             run.ReportError(ecCreateTarget, [&target] { return TextCreateFile + target; });
             return false;
         }
+
+        // Neither the body nor its part stays.
+        const auto discard = [&file, &partial, resumable] {
+            file.Discard();
+            if (resumable) partial.Discard();
+        };
 
         if (const uint32_t limit = run.StallLimitMs(); limit > 0)
             net.SetStallLimit(request.get(), limit);
@@ -313,14 +320,12 @@ bool HttpDownload(Run& run, Job& job) {
 
         // Only a whole body takes the target's place; on every other path the old file stays.
         if (body.writeFailed) {
-            file.Discard();
-            if (resumable) partial.Discard();
+            discard();
             run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
             return false;
         }
         if (run.Cancelled()) {
-            file.Discard();
-            if (resumable) partial.Discard();
+            discard();
             return result;
         }
         // A body that breaks off is not a download: the caller would take the part for the
@@ -331,8 +336,7 @@ bool HttpDownload(Run& run, Job& job) {
             if (kept) {
                 offset += body.bytes;
             } else {
-                file.Discard();
-                if (resumable) partial.Discard();
+                discard();
                 offset = 0;
             }
             const bool stalled = body.readFailed && readError == platform::ERROR_INTERNET_TIMEOUT_;
@@ -342,19 +346,17 @@ bool HttpDownload(Run& run, Job& job) {
                 partial.Discard();
                 return false;
             }
-            run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
+            run.ReportError(ecReadSource, [&plainUrl] { return TextReadSource + plainUrl; });
             return false;
         }
         // A rest without a length that runs past the file's end is no part of that file.
         if (resumable && offset + body.bytes != total) {
-            file.Discard();
-            partial.Discard();
-            run.ReportError(ecReadSource, [&job] { return TextReadSource + UrlWithoutCredentials(job.URL); });
+            discard();
+            run.ReportError(ecReadSource, [&plainUrl] { return TextReadSource + plainUrl; });
             return false;
         }
         if (!result) {  // an empty body: nothing arrived to put in place
-            file.Discard();
-            if (resumable) partial.Discard();
+            discard();
             return false;
         }
         if (!file.Commit()) {
