@@ -12,6 +12,8 @@ namespace platform::win32 {
 
 namespace {
 enum Op { kNone, kRead, kWrite, kQuit };
+// What a read asks for when the handle cannot say how much has arrived.
+constexpr DWORD kShortRead = 4096;
 }
 
 struct StallPump::Shared {
@@ -44,11 +46,13 @@ struct StallPump::Shared {
             const auto began = std::chrono::steady_clock::now();
             if (what == kRead) {
                 // Asking for no more than is there keeps the wait to the first byte: a read
-                // of more returns only when all of it has come.
+                // of more returns only when all of it has come. An FTP data handle may say
+                // nothing is there (or fail to say) while more is on its way, so that answer
+                // is followed by a short read, which waits for the next bytes or the end.
                 DWORD available = want;
-                if (ask) result = ::InternetQueryDataAvailable(request, &available, 0, 0);
-                if ((!ask || result) && available > 0)
-                    result = ::InternetReadFile(request, data.data(), std::min(available, want), &n);
+                if (ask && (!::InternetQueryDataAvailable(request, &available, 0, 0) || available == 0))
+                    available = kShortRead;
+                result = ::InternetReadFile(request, data.data(), std::min(available, want), &n);
                 if (!result) lastError = ::GetLastError();
             } else {
                 result = ::InternetWriteFile(request, data.data(), want, &n);
