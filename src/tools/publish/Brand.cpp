@@ -36,6 +36,7 @@ struct PeHeaders {
     size_t optional = 0;    // the optional header
     size_t directories = 0; // its data directories
     uint32_t directoryCount = 0;
+    size_t end = 0;         // the first byte after the optional header
 };
 
 bool FindPeHeaders(const std::string& b, PeHeaders& h) {
@@ -46,6 +47,7 @@ bool FindPeHeaders(const std::string& b, PeHeaders& h) {
     const size_t optionalSize = Le(b, pe + 20, 2);
     h.optional = pe + 24;
     if (b.size() - h.optional < optionalSize || optionalSize < 2) return false;
+    h.end = h.optional + optionalSize;
     const uint32_t magic = Le(b, h.optional, 2);
     size_t countAt = 0;
     if (magic == 0x10B) countAt = 92, h.directories = h.optional + 96;
@@ -85,8 +87,12 @@ bool FindReservedName(const std::string& b, const std::string& key, size_t& valu
         return false;
     }
     value = found[0] + valueOffset;
+    if (value > b.size() || b.size() - value < 2 * kNameUnits) {
+        error = "the program's reserved " + key + " runs past the end of the file";
+        return false;
+    }
     const std::u16string blanks(kNameUnits - 1, u' ');
-    if (b.size() - value < 2 * kNameUnits ||
+    if (
         b.compare(value, 2 * kNameUnits, Utf16Bytes(blanks + u'\0')) != 0) {
         error = "the program's " + key + " is set already";
         return false;
@@ -94,7 +100,8 @@ bool FindReservedName(const std::string& b, const std::string& key, size_t& valu
     return true;
 }
 
-bool SetName(std::string& b, const std::string& key, const std::string& name, std::string& error) {
+bool SetName(std::string& b, const PeHeaders& h, const std::string& key, const std::string& name,
+             std::string& error) {
     std::u16string units;
     if (!NameToUtf16(name, kNameUnits - 1, units)) {
         error = "the " + key + " must be 1 to " + std::to_string(kNameUnits - 1) +
@@ -103,6 +110,12 @@ bool SetName(std::string& b, const std::string& key, const std::string& name, st
     }
     size_t value = 0;
     if (!FindReservedName(b, key, value, error)) return false;
+    // The headers, the checksum among them, are rewritten after the names: a name there
+    // would be lost, or would break the program.
+    if (value < h.end) {
+        error = "the program's reserved " + key + " lies in its PE headers";
+        return false;
+    }
     units.resize(kNameUnits, u'\0');
     b.replace(value, 2 * kNameUnits, Utf16Bytes(units));
     return true;
@@ -264,6 +277,10 @@ bool Brand(const std::string& program, const Branding& branding, std::string& br
         error = "the program's configuration block is cut short";
         return false;
     }
+    if (at < h.end) {
+        error = "the program's configuration block lies in its PE headers";
+        return false;
+    }
     std::string url, oldKey;
     switch (branding::ReadBlock(program.substr(at, branding::kBlockSize), url, oldKey)) {
     case branding::BlockState::Set:
@@ -278,8 +295,8 @@ bool Brand(const std::string& program, const Branding& branding, std::string& br
     std::string copy = program;
     copy.replace(at + branding::kMarkerSize, branding::kBlockSize - branding::kMarkerSize,
                  branding::BlockBody(branding.url, key));
-    if (branding.hasCompany && !SetName(copy, "CompanyName", branding.company, error)) return false;
-    if (branding.hasProduct && !SetName(copy, "ProductName", branding.product, error)) return false;
+    if (branding.hasCompany && !SetName(copy, h, "CompanyName", branding.company, error)) return false;
+    if (branding.hasProduct && !SetName(copy, h, "ProductName", branding.product, error)) return false;
     UpdateChecksum(copy, h);
     branded.swap(copy);
     return true;

@@ -126,6 +126,15 @@ TEST(Brand, Refusals) {
     companySet.replace(companySet.find(VersionString(u"CompanyName", kReserved)), 160,
                        VersionString(u"CompanyName", u"Other AB"));
 
+    // Found by fuzzing: a reserved name whose value would lie past the end of the file, and a
+    // block inside the headers, where the checksum written last would overwrite it.
+    std::string companyCut = Launcher(std::string(368, '\0'), false) + VersionString(u"CompanyName", kReserved);
+    companyCut.resize(companyCut.size() - 128);
+    const std::string marker(BRANDING_MARKER, branding::kMarkerSize);
+    std::string blockInHeaders = Launcher();
+    blockInHeaders.replace(blockInHeaders.find(marker), marker.size(), std::string(marker.size(), 'z'));
+    blockInHeaders.replace(0x40 + 24 + 60, marker.size() + 368, marker + std::string(368, '\0'));
+
     struct Row {
         const char* why;
         std::string program;
@@ -159,6 +168,8 @@ TEST(Brand, Refusals) {
         {"empty company", Launcher(), named(""), "1 to 63"},
         {"no version strings", Launcher(std::string(368, '\0'), false), named("Brakven"), "no reserved CompanyName"},
         {"company set already", companySet, named("Brakven"), "CompanyName is set already"},
+        {"company at the very end", companyCut, named("Brakven"), "runs past the end"},
+        {"block over the checksum", blockInHeaders, Branding(), "lies in its PE headers"},
     };
     for (const Row& row : rows) {
         std::string branded = "untouched", error;
