@@ -41,9 +41,10 @@ class WcopyCopyTest(WcopyDialogCase):
         self.assertEqual(run.exit_code, 0, run.raw)
         self.assertEqual((self.local("empty.bin"), self.local("big.bin")), (b"", big))
         progress = [l for l in run.lines if l.startswith("OnCopyProgress")]
-        blocks = -(-len(big) // 16384)
+        block = 1 << 20
+        blocks = -(-len(big) // block)
         self.assertEqual(progress[0], "OnCopyProgress 1 0 0")
-        self.assertEqual(progress[1:], [f"OnCopyProgress 2 {min(n * 16384, len(big))} {len(big)}"
+        self.assertEqual(progress[1:], [f"OnCopyProgress 2 {min(n * block, len(big))} {len(big)}"
                                         for n in range(1, blocks + 1)] + [f"OnCopyProgress 2 {len(big)} {len(big)}"])
         self.assertEqual(run.events(), ["OnBeforeDialogShow", "OnFileStart 0", "OnFileDone 0",
                                         "OnFileStart 1", "OnFileDone 1", "OnCopyDone"])
