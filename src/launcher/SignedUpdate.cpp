@@ -1,8 +1,5 @@
 #include "launcher/SignedUpdate.h"
 
-#include <memory>
-
-#include "signing/Sha256.h"
 #include "signing/Signature.h"
 
 namespace {
@@ -55,20 +52,4 @@ bool VerifyManifest(const StarterNames& n, const std::string& publicKey,
     }
     platform::Fs().DeleteFile(n.signature);
     return accepted;
-}
-
-bool MatchesManifest(platform::File& file, const ReleaseManifest& m) {
-    if (file.Size() != static_cast<int64_t>(m.size)) return false;
-    signing::Sha256 hash;
-    uint64_t total = 0;
-    auto buf = std::make_unique<char[]>(65536);
-    for (;;) {
-        uint32_t got = 0;
-        if (!file.Read(buf.get(), 65536, got)) return false;
-        if (got == 0) break;
-        total += got;
-        if (total > m.size) return false;
-        hash.Update(buf.get(), got);
-    }
-    return total == m.size && signing::ToHex(hash.Finish()) == m.sha256;
 }

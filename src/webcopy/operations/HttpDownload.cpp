@@ -61,14 +61,55 @@ TDateTime ServerDate(platform::HINTERNET request) {
     }
 }
 
+// The job's TimeLimit and StallMinBytes over one download, from its request on.
+class Pace {
+public:
+    Pace(const TWebCopy& wc, uint32_t stallLimitMs)
+        : start_(platform::Sys().GetTickCount()),
+          limitMs_(wc.TimeLimit > 0 ? static_cast<uint32_t>(std::min(wc.TimeLimit, INT32_MAX / 1000)) * 1000u : 0),
+          windowMs_(wc.StallMinBytes > 0 ? stallLimitMs : 0), minBytes_(wc.StallMinBytes),
+          windowStart_(start_) {}
+
+    // Before a read: a stall limit no longer than the time left.
+    void Bound(platform::HINTERNET request, uint32_t stallLimitMs) const {
+        if (limitMs_ == 0) return;
+        const uint32_t spent = platform::Sys().GetTickCount() - start_;
+        const uint32_t left = spent < limitMs_ ? limitMs_ - spent : 1;
+        platform::Net().SetStallLimit(request, stallLimitMs > 0 ? std::min(left, stallLimitMs) : left);
+    }
+    // After a read of `n` bytes: false when the download is over its time or too slow.
+    bool Keeps(uint32_t n) {
+        const uint32_t now = platform::Sys().GetTickCount();
+        if (limitMs_ > 0 && now - start_ >= limitMs_) return false;
+        if (windowMs_ == 0) return true;
+        windowBytes_ += n;
+        if (now - windowStart_ < windowMs_) return true;
+        if (windowBytes_ < minBytes_) return false;
+        windowStart_ = now;
+        windowBytes_ = 0;
+        return true;
+    }
+
+private:
+    uint32_t start_, limitMs_, windowMs_, minBytes_, windowStart_;
+    uint64_t windowBytes_ = 0;
+};
+
 // Reads one block: up to `size` bytes, fewer only at the end of the body. The network layer
 // may hand out less than asked in the middle of a body (its read-ahead runs dry), so it is
-// asked again until the block is full. On a failure `got` holds what came before it.
-bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got) {
+// asked again until the block is full. On a failure `got` holds what came before it; a
+// download that `pace` ends fails with ERROR_INTERNET_TIMEOUT.
+bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got,
+               Pace& pace, uint32_t stallLimitMs) {
     got = 0;
     while (got < size) {
         uint32_t n = 0;
+        pace.Bound(request, stallLimitMs);
         if (!platform::Net().InternetReadFile(request, buffer + got, size - got, &n)) return false;
+        if (!pace.Keeps(n)) {
+            platform::Sys().SetLastError(platform::ERROR_INTERNET_TIMEOUT_);
+            return false;
+        }
         if (n == 0) break;
         got += std::min(n, size - got);
     }
@@ -220,6 +261,7 @@ bool HttpDownload(Run& run, Job& job) {
                      platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (wc.HTTPKeepAliveAuthentication) flags |= platform::INTERNET_FLAG_KEEP_CONNECTION;
 
+    Pace pace(wc, run.StallLimitMs());
     Credentials credentials{job.HTTPUserID, job.HTTPPassword, UrlOrigin(job.URL)};
     if (job.Authenticate == waAlways &&
         (credentials.user.empty() || credentials.password.empty()))
@@ -306,10 +348,11 @@ bool HttpDownload(Run& run, Job& job) {
         bool failed = false;
         const ReceivedBody body = ReceiveBody(
             run, file,
-            [&request, &readError, &failed](unsigned char* buffer, uint32_t size, uint32_t& got) {
+            [&request, &readError, &failed, &pace, limit = run.StallLimitMs()](
+                unsigned char* buffer, uint32_t size, uint32_t& got) {
                 got = 0;
                 if (failed) return false;
-                if (ReadBlock(request.get(), buffer, size, got)) return true;
+                if (ReadBlock(request.get(), buffer, size, got, pace, limit)) return true;
                 readError = platform::Sys().GetLastError();
                 failed = true;
                 return got > 0;  // what came before the failure is kept; the next read fails
