@@ -17,7 +17,7 @@ bool StartProgram(const std::string& command, unsigned show) {
     return platform::Sys().WinExec(command, show) > kWinExecFailedMax;
 }
 
-StartOutcome StartAndWatch(const std::string& command, unsigned show, const std::function<void()>& idle) {
+StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)()) {
     auto& sys = platform::Sys();
     const auto process = sys.StartProcess(command, show, true);
     if (!process) return StartOutcome::NotStarted;

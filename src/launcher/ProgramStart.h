@@ -3,7 +3,6 @@
 // with a handle on its process, watched for a few seconds so that a release that crashes or
 // cannot load is seen before its stamp is recorded.
 #include <cstdint>
-#include <functional>
 #include <string>
 
 inline constexpr uint32_t kWatchMs = 5000;
@@ -24,4 +23,4 @@ bool StartProgram(const std::string& command, unsigned show);
 
 // Starts `command` with CreateProcess and `show`, crash dialogs off for that start, and
 // watches it for kWatchMs, calling `idle` between looks (the splash stays painted).
-StartOutcome StartAndWatch(const std::string& command, unsigned show, const std::function<void()>& idle);
+StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)());

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "framework/Exceptions.h"
+#include "framework/Strings.h"
 #include "launcher/Manifest.h"
 #include "signing/Sha256.h"
 
@@ -9,6 +11,7 @@ namespace {
 
 constexpr const char* kStampForm = "dddd-dd-dd dd:dd:dd";
 constexpr size_t kStampLength = 19;
+constexpr uint32_t kBlock = 65536;
 constexpr uint16_t kExecutableImage = 0x0002;  // IMAGE_FILE_EXECUTABLE_IMAGE
 constexpr uint16_t kLibrary = 0x2000;          // IMAGE_FILE_DLL
 
@@ -18,14 +21,12 @@ uint32_t LittleEndian(const unsigned char* p, int bytes) {
     return value;
 }
 
-// Reads exactly `size` bytes at `offset`; false when the file is shorter or a call fails.
-bool ReadAt(platform::File& file, int64_t offset, unsigned char* buf, uint32_t size) {
-    if (file.Seek(offset, 0) != offset) return false;
-    uint32_t got = 0;
-    while (got < size) {
-        uint32_t n = 0;
-        if (!file.Read(buf + got, size - got, n) || n == 0) return false;
-        got += n;
+// The stamp's form at `at` in `text`.
+bool StampAt(const std::string& text, size_t at) {
+    if (text.size() < at + kStampLength) return false;
+    for (size_t i = 0; i < kStampLength; ++i) {
+        const char c = text[at + i];
+        if (kStampForm[i] == 'd' ? (c < '0' || c > '9') : c != kStampForm[i]) return false;
     }
     return true;
 }
@@ -33,69 +34,75 @@ bool ReadAt(platform::File& file, int64_t offset, unsigned char* buf, uint32_t s
 }  // namespace
 
 bool IsStamp(const std::string& text) {
-    if (text.size() != kStampLength) return false;
-    for (size_t i = 0; i < kStampLength; ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (kStampForm[i] == 'd' ? !digit : text[i] != kStampForm[i]) return false;
-    }
-    return true;
+    return text.size() == kStampLength && StampAt(text, 0);
 }
 
 std::string StampOf(const std::string& bytes) {
     size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    const std::string stamp = bytes.substr(at, kStampLength);
-    if (!IsStamp(stamp)) return std::string();
+    if (!StampAt(bytes, at)) return std::string();
     // Blanks and CRs may follow up to the line's end; anything else makes it no stamp.
-    for (at += kStampLength; at < bytes.size() && bytes[at] != '\n' && bytes[at] != '\0'; ++at)
-        if (bytes[at] != ' ' && bytes[at] != '\r') return std::string();
-    return stamp;
+    for (size_t i = at + kStampLength; i < bytes.size() && bytes[i] != '\n' && bytes[i] != '\0'; ++i)
+        if (bytes[i] != ' ' && bytes[i] != '\r') return std::string();
+    return bytes.substr(at, kStampLength);
 }
 
 bool ReadRelease(const std::string& bytes, ReleaseInfo& out) {
-    ReleaseInfo release;
-    release.stamp = StampOf(bytes);
-    if (release.stamp.empty()) return false;
+    std::string stamp = StampOf(bytes);
+    if (stamp.empty()) return false;
     ReleaseManifest manifest;
-    if (ParseReleaseManifest(bytes, manifest)) {
-        release.sha256 = manifest.sha256;
-        release.size = manifest.size;
-    }
-    out = release;
+    if (!ParseReleaseManifest(bytes, manifest)) manifest = ReleaseManifest{};
+    out.stamp = std::move(stamp);
+    out.sha256 = std::move(manifest.sha256);
+    out.size = manifest.size;
     return true;
 }
 
-bool IsWindowsProgram(platform::File& file) {
-    const int64_t size = file.Size();
-    unsigned char dos[64], pe[24];
-    bool ok = size >= 64 && ReadAt(file, 0, dos, sizeof dos) && dos[0] == 'M' && dos[1] == 'Z';
-    if (ok) {
-        // The PE signature and the file header after it lie inside the file.
-        const int64_t at = LittleEndian(dos + 0x3C, 4);
-        ok = at >= 64 && at + 24 <= size && ReadAt(file, at, pe, sizeof pe) &&
-             pe[0] == 'P' && pe[1] == 'E' && pe[2] == 0 && pe[3] == 0;
-        const uint32_t characteristics = ok ? LittleEndian(pe + 4 + 18, 2) : 0;
-        ok = ok && (characteristics & kExecutableImage) && !(characteristics & kLibrary);
-    }
-    return file.Seek(0, 0) == 0 && ok;
+bool IsWindowsProgram(const char* head, size_t size, uint64_t fileSize) {
+    const auto* p = reinterpret_cast<const unsigned char*>(head);
+    if (size < 64 || p[0] != 'M' || p[1] != 'Z') return false;
+    // The PE signature and the file header after it lie inside the file.
+    const uint64_t at = LittleEndian(p + 0x3C, 4);
+    if (at < 64 || at + 24 > fileSize || at + 24 > size) return false;
+    if (p[at] != 'P' || p[at + 1] != 'E' || p[at + 2] != 0 || p[at + 3] != 0) return false;
+    const uint32_t characteristics = LittleEndian(p + at + 4 + 18, 2);
+    return (characteristics & kExecutableImage) && !(characteristics & kLibrary);
 }
 
 bool ProgramMatches(platform::File& file, const ReleaseInfo& release, uint64_t announced) {
     const uint64_t expected = release.HasManifest() ? release.size : announced;
     if (expected == 0 || file.Size() != static_cast<int64_t>(expected)) return false;
-    if (!IsWindowsProgram(file)) return false;
     signing::Sha256 hash;
     uint64_t total = 0;
-    auto buf = std::make_unique<char[]>(65536);
+    const auto buf = std::make_unique<char[]>(kBlock);
     for (;;) {
         uint32_t got = 0;
-        if (!file.Read(buf.get(), 65536, got)) return false;
+        if (!file.Read(buf.get(), kBlock, got)) return false;
         if (got == 0) break;
         total += got;
+        if (total == got && !IsWindowsProgram(buf.get(), got, expected)) return false;
         if (total > expected) return false;
         hash.Update(buf.get(), got);
     }
-    return total == expected &&
+    return total == expected && total > 0 &&
            (!release.HasManifest() || signing::ToHex(hash.Finish()) == release.sha256);
+}
+
+bool ReadSmallFile(const std::string& path, std::string& bytes, size_t limit, bool raise) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
+    if (!file) {
+        if (raise) throw EFOpenError(Format(rtl_messages::FOpenError, path.c_str()));
+        return false;
+    }
+    bytes.clear();
+    char buf[4096];
+    for (;;) {
+        uint32_t got = 0;
+        if (!file->Read(buf, sizeof buf, got)) return false;
+        if (got == 0) break;
+        bytes.append(buf, got);
+        if (bytes.size() > limit) return false;
+    }
+    return file->Close();
 }
 
 std::string BadReleaseRecord(const ReleaseInfo& release) {
@@ -105,8 +112,7 @@ std::string BadReleaseRecord(const ReleaseInfo& release) {
 }
 
 bool IsBadRelease(const std::string& record, const ReleaseInfo& release) {
-    if (release.stamp.empty() || StampOf(record) != release.stamp) return false;
-    const size_t at = record.find("\nsha256 ");
-    const std::string sha = at == std::string::npos ? std::string() : record.substr(at + 8, 64);
-    return sha.empty() || !release.HasManifest() || sha == release.sha256;
+    const std::string head = release.stamp + "\r\n";
+    if (release.stamp.empty() || record.compare(0, head.size(), head) != 0) return false;
+    return record.size() == head.size() || !release.HasManifest() || record == BadReleaseRecord(release);
 }

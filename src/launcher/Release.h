@@ -27,16 +27,23 @@ struct ReleaseInfo {
 // (only that line counts). False, `out` untouched, when the first line is no stamp.
 bool ReadRelease(const std::string& bytes, ReleaseInfo& out);
 
-// True when `file`, read from its start, is a Windows program: an MZ header whose PE
-// offset lies inside the file and points at "PE\0\0", and a file header that marks an
-// executable image that is not a library. Leaves the file at its start.
-bool IsWindowsProgram(platform::File& file);
+// True when `head`, the first `size` bytes of a file of `fileSize` bytes, begins a Windows
+// program: an MZ header whose PE offset lies inside the file and points at "PE\0\0", and a
+// file header that marks an executable image that is not a library. The PE header must lie
+// within `head` (ProgramMatches gives the first 64 KiB; linkers put it in the first few
+// hundred bytes).
+bool IsWindowsProgram(const char* head, size_t size, uint64_t fileSize);
 
 // True when `file` holds exactly the program the release stands for: its size (the
 // manifest's, else `announced`, the length the server sent; an unknown length never
 // matches), its SHA-256 when the manifest states one, and a Windows program. Reads the
 // file from its start through, never more than one block past that size.
 bool ProgramMatches(platform::File& file, const ReleaseInfo& release, uint64_t announced);
+
+// Reads a small file whole into `bytes`: false for one over `limit` bytes (no more than a
+// block past it is read) or that cannot be read, and for one that cannot be opened; with
+// `raise` that one raises the framework's open error instead.
+bool ReadSmallFile(const std::string& path, std::string& bytes, size_t limit, bool raise);
 
 // What N.bad records of a release that would not start: its stamp, and its SHA-256 when
 // it had one.

@@ -1,24 +1,9 @@
 #include "launcher/SignedUpdate.h"
 
+#include "launcher/Release.h"
 #include "signing/Signature.h"
 
 namespace {
-
-// A small file whole (a signature), or false when it cannot be read or is over `limit`.
-bool ReadSmall(const std::string& path, std::string& bytes, size_t limit) {
-    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
-    if (!file) return false;
-    bytes.clear();
-    char buf[4096];
-    for (;;) {
-        uint32_t got = 0;
-        if (!file->Read(buf, sizeof buf, got)) return false;
-        if (got == 0) break;
-        bytes.append(buf, got);
-        if (bytes.size() > limit) return false;
-    }
-    return file->Close();
-}
 
 bool Verified(const StarterNames& n, const std::string& publicKey, const std::string& manifestBytes,
               const std::function<void(const std::string& url)>& fetch, ReleaseManifest& out) {
@@ -30,7 +15,7 @@ bool Verified(const StarterNames& n, const std::string& publicKey, const std::st
     fetch(n.signatureUrl);
     std::string der, rs;
     // A DER P-256 signature is at most 72 bytes; anything much larger is not one.
-    if (!ReadSmall(n.signature, der, 256) || !signing::P256SignatureFromDer(der, rs)) return false;
+    if (!ReadSmallFile(n.signature, der, 256, false) || !signing::P256SignatureFromDer(der, rs)) return false;
     if (!platform::Sys().VerifyP256Sha256(point, manifestBytes, rs)) return false;
     // Parsed only once it is known to be the vendor's: what an attacker sends never reaches
     // the parser.

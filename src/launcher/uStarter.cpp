@@ -49,24 +49,6 @@ std::string NameAfterBackslashOrColon(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// A stamp file's bytes: false for a file over kMaxStampFileSize, which is no stamp file; only
-// that much is ever read. A file that cannot be opened raises the framework's open error.
-bool ReadStampFile(const std::string& path, std::string& bytes) {
-    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
-    if (!file) throw EFOpenError(Format(rtl_messages::FOpenError, path.c_str()));
-    bytes.clear();
-    char buf[4096];
-    for (;;) {
-        uint32_t got = 0;
-        if (!file->Read(buf, sizeof buf, got)) throw EInOutError(30, "Stream read error");
-        if (got == 0) break;
-        bytes.append(buf, got);
-        if (bytes.size() > kMaxStampFileSize) return false;
-    }
-    file->Close();
-    return true;
-}
-
 // Downloads of the new program that launchers which did not end left behind (N.<id>.bin and
 // their partial files). Called only while no other launcher of the program runs.
 void RemoveLeftDownloads(const StarterNames& n) {
@@ -121,6 +103,11 @@ bool RecordStamp(const std::string& localStamp, const std::string& bytes) {
            file.Commit();
 }
 
+// The launcher's messages about one file: a head, the path on a line of its own, a tail.
+std::string PathMessage(const char* head, const std::string& path, const char* tail) {
+    return head + ("\r\n" + path) + tail;
+}
+
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
@@ -137,18 +124,9 @@ std::string ReleaseProgramName(const std::string& baseName, const std::string& s
     return baseName + ".sha256-" + sha256.substr(0, 16) + ".bin";
 }
 
-std::string PrivateProgramName(const std::string& baseName, uint32_t processId) {
-    return baseName + "." + std::to_string(processId) + ".bin";
-}
-
 bool StampIsNewer(const std::string& server, const std::string& local) {
-    const size_t n = std::min(server.size(), local.size());
-    for (size_t i = 0; i < n; ++i) {
-        const auto s = static_cast<unsigned char>(server[i]);
-        const auto l = static_cast<unsigned char>(local[i]);
-        if (s != l) return s > l;
-    }
-    return server.size() > local.size();
+    // char_traits<char> compares as unsigned bytes, a longer text after its beginning.
+    return server > local;
 }
 
 std::string StartCommand(const std::string& program, const std::string& argumentText) {
@@ -242,16 +220,18 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     const auto dot = file.rfind('.');
     n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
     n.folder = appData + "\\Brakven\\Applikationer\\";
-    n.localStamp = n.folder + n.baseName + ".dat";
-    n.serverStamp = n.folder + n.baseName + ".txt";
-    n.newProgram = n.folder + n.baseName + ".bin";
-    n.managed = n.folder + n.baseName + ".exe";
-    n.signature = n.folder + n.baseName + ".sig";
-    n.previous = n.folder + n.baseName + ".prev.exe";
-    n.bad = n.folder + n.baseName + ".bad";
-    n.stampUrl = baseUrl + "managedfiles/" + n.baseName + ".txt";
-    n.programUrl = baseUrl + "managedfiles/" + n.baseName + ".bin";
-    n.signatureUrl = baseUrl + "managedfiles/" + n.baseName + ".sig";
+    const auto local = [&n](const char* ext) { return n.folder + n.baseName + ext; };
+    n.localStamp = local(".dat");
+    n.serverStamp = local(".txt");
+    n.newProgram = local(".bin");
+    n.managed = local(".exe");
+    n.signature = local(".sig");
+    n.previous = local(".prev.exe");
+    n.bad = local(".bad");
+    const auto remote = [&n, &baseUrl](const char* ext) { return baseUrl + "managedfiles/" + n.baseName + ext; };
+    n.stampUrl = remote(".txt");
+    n.programUrl = remote(".bin");
+    n.signatureUrl = remote(".sig");
     return n;
 }
 
@@ -306,25 +286,9 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
     WebCopy1 = new TWebCopy(this);
     WebCopy1->Name = "WebCopy1";
-    WebCopy1->Agent = "WebCopy";
-    WebCopy1->DlgCancel = "Cancel";
+    // Its other stored values (Agent "WebCopy", the dialog texts, FTPPassive false) are the
+    // component's defaults.
     WebCopy1->DlgCaption = "Downloading ...";
-    WebCopy1->DlgCompleted = "completed";
-    WebCopy1->DlgClose = "Close";
-    WebCopy1->DlgFileLabel = "File :";
-    WebCopy1->DlgFileOfLabel = "of";
-    WebCopy1->DlgFromServerLabel = "from";
-    WebCopy1->DlgToServerLabel = "to";
-    WebCopy1->DlgProgressLabel = "Progress :";
-    WebCopy1->DlgRateLabel = "Transfer rate :";
-    WebCopy1->DlgTimeLabel = "Estimated time left :";
-    WebCopy1->DlgElapsedTimeLabel = "Elapsed time :";
-    WebCopy1->DlgCopying = "Copying";
-    WebCopy1->DlgDwnload = "Downloading";
-    WebCopy1->DlgUpload = "Uploading";
-    WebCopy1->DlgOpenFile = "Open file";
-    WebCopy1->DlgOpenFolder = "Open folder";
-    WebCopy1->FTPPassive = false;
     TWebCopyItem* stored = WebCopy1->Items.Add();
     stored->FTPPort = 21;
     stored->HTTPCommand = hcPost;
@@ -351,15 +315,15 @@ void TForm1::ProcessMessages(int times) {
 }
 
 bool TForm1::Fetch(const std::string& url, const std::string& fileName, const FetchLimits& limits,
-                   uint64_t* announced) {
+                   uint64_t* announced, const std::string& resumeKey) {
     WebCopy1->Items.Clear();
     TWebCopyItem* item = WebCopy1->Items.Add();
     item->TargetDir = n_.folder;
     item->URL = url;
     // A program that broke off is continued by the next start, as long as it is the same
     // release (the key) and the same file on the server (its validator).
-    item->Resume = !limits.resumeKey.empty();
-    item->ResumeKey = limits.resumeKey;
+    item->Resume = !resumeKey.empty();
+    item->ResumeKey = resumeKey;
     item->TargetFilename = fileName;
     WebCopy1->TimeLimit = limits.timeLimit;
     WebCopy1->StallMinBytes = limits.minBytes;
@@ -388,7 +352,7 @@ bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
     Application->ProcessMessages();
     // A file over the limit, or one whose first line is no stamp (a portal's page), is no
     // answer: nothing is downloaded or recorded.
-    if (arrived && ReadStampFile(n_.serverStamp, bytes) && ReadRelease(bytes, release)) return true;
+    if (arrived && ReadSmallFile(n_.serverStamp, bytes, kMaxStampFileSize, true) && ReadRelease(bytes, release)) return true;
     fs.DeleteFile(n_.serverStamp);
     return false;
 }
@@ -410,7 +374,7 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
         release.size = manifest.size;
     }
     std::string bad;
-    if (fs.FileExists(n_.bad) && ReadStampFile(n_.bad, bad) && IsBadRelease(bad, release))
+    if (fs.FileExists(n_.bad) && ReadSmallFile(n_.bad, bad, kMaxStampFileSize, true) && IsBadRelease(bad, release))
         return InstallResult::NotInstalled;
 
     // With a manifest the download is named for the release, so that the next start
@@ -425,9 +389,9 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     limits.maxBytes = release.size;
     limits.needLength = !manifest;
     limits.minBytes = kProgramMinBytes;
-    limits.resumeKey = manifest ? "sha256 " + release.sha256 : "stamp " + release.stamp;
     uint64_t announced = 0;
-    const bool arrived = Fetch(n_.programUrl, name, limits, &announced);
+    const bool arrived = Fetch(n_.programUrl, name, limits, &announced,
+                               manifest ? "sha256 " + release.sha256 : "stamp " + release.stamp);
     ProcessMessages(5);
     platform::Sys().Sleep(100);
     InstallResult result = InstallResult::NotInstalled;
@@ -441,44 +405,47 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     return result;
 }
 
-void TForm1::ShowStarting() {
-    Label1->SetCaption(kStarting);
+std::string TForm1::Command() const { return StartCommand(n_.managed, ArgumentText()); }
+
+void TForm1::ReportNotStarted() {
+    Application->ShowMessage(PathMessage(kNotStarted, n_.managed, kNotStartedSuffix));
+}
+
+void TForm1::ShowCaption(const char* text) {
+    Label1->SetCaption(text);
     Application->ProcessMessages();
     Repaint();
 }
 
 bool TForm1::StartNewRelease(const ReleaseInfo& release) {
-    ShowStarting();
-    const auto outcome = StartAndWatch(StartCommand(n_.managed, ArgumentText()), kShowMinimized,
+    ShowCaption(kStarting);
+    const auto outcome = StartAndWatch(Command(), kShowMinimized,
                                        [] { Application->ProcessMessages(); });
     if (outcome == StartOutcome::Started) return true;
     // Not fetched again; a newer stamp is tried as usual.
     RecordStamp(n_.bad, BadReleaseRecord(release));
-    if (!RollBack(n_) || !StartProgram(StartCommand(n_.managed, ArgumentText()), kShowMinimized))
-        Application->ShowMessage(std::string(kNotStarted) + "\r\n" + n_.managed + kNotStartedSuffix);
+    if (!RollBack(n_) || !StartProgram(Command(), kShowMinimized))
+        ReportNotStarted();
     return false;
 }
 
 bool TForm1::StartInstalled() {
     ProcessMessages(5);
     if (!platform::Fs().FileExists(n_.managed)) {
-        Application->ShowMessage(std::string(kProgramMissing) + "\r\n" + n_.managed + kMissingSuffix);
+        Application->ShowMessage(PathMessage(kProgramMissing, n_.managed, kMissingSuffix));
         return false;
     }
-    if (StartProgram(StartCommand(n_.managed, ArgumentText()), kShowMinimized))
-        ShowStarting();
+    if (StartProgram(Command(), kShowMinimized))
+        ShowCaption(kStarting);
     else
-        Application->ShowMessage(std::string(kNotStarted) + "\r\n" + n_.managed + kNotStartedSuffix);
+        ReportNotStarted();
     return true;
 }
 
 void TForm1::StartWithoutUpdate() {
-    Application->ShowMessage(std::string(kNotStarted) + "\r\n" + platform::Sys().ModuleFileName() +
-                             kNoUpdateUrlSuffix);
+    Application->ShowMessage(PathMessage(kNotStarted, platform::Sys().ModuleFileName(), kNoUpdateUrlSuffix));
     // No server to ask: the installed program is started as it is, and its stamp stays.
-    if (platform::Fs().FileExists(n_.managed) &&
-        !StartProgram(StartCommand(n_.managed, ArgumentText()), kShowMinimized))
-        Application->ShowMessage(std::string(kNotStarted) + "\r\n" + n_.managed + kNotStartedSuffix);
+    if (platform::Fs().FileExists(n_.managed)) StartInstalled();
     Close();
     Application->Terminate();
 }
@@ -496,7 +463,7 @@ void TForm1::FormShow(TObject*) {
     std::string bytes;
     // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
     // older launcher) counts as missing.
-    std::string localStamp = fs.FileExists(n_.localStamp) && ReadStampFile(n_.localStamp, bytes)
+    std::string localStamp = fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxStampFileSize, true)
                                  ? StampOf(bytes)
                                  : std::string();
     if (localStamp.empty()) localStamp = kDefaultStamp;
@@ -510,9 +477,7 @@ void TForm1::FormShow(TObject*) {
     if (answered && !newer && !record) fs.DeleteFile(n_.serverStamp);
     try {
         if (newer) {
-            Label1->SetCaption(kFetching);
-            Application->ProcessMessages();
-            Repaint();
+            ShowCaption(kFetching);
             ProcessMessages(5);
         }
         const InstallResult installed = newer ? Update(txt, release) : InstallResult::NotInstalled;

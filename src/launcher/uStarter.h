@@ -55,12 +55,12 @@ private:
         bool needLength = false;  // a body whose length the server does not announce is not kept
         int timeLimit = 0;        // seconds from the request to the last byte (0: none)
         uint32_t minBytes = 0;    // bytes that must arrive in every stall window (0: any)
-        std::string resumeKey;    // non-empty: a body that breaks off is continued later
     };
     // Runs one download into the application folder (as `fileName` when given); true when
     // the job ended done. `announced`: the body's length as the server sent it (0: unknown).
+    // A non-empty `resumeKey` lets a body that breaks off be continued later under it.
     bool Fetch(const std::string& url, const std::string& fileName, const FetchLimits& limits,
-               uint64_t* announced = nullptr);
+               uint64_t* announced = nullptr, const std::string& resumeKey = std::string());
     // Fetches N.txt: true with the release when its first line is a stamp.
     bool FetchRelease(std::string& bytes, ReleaseInfo& release);
     // Brings the release in; Installed when it is N.exe now.
@@ -70,7 +70,11 @@ private:
     bool StartNewRelease(const ReleaseInfo& release);
     // Starts the installed program as it always was; false when there is none (reported).
     bool StartInstalled();
-    void ShowStarting();
+    // The command the managed program is started with.
+    std::string Command() const;
+    void ReportNotStarted();
+    // Shows `text` on the splash at once.
+    void ShowCaption(const char* text);
     void ProcessMessages(int times);
     // Without a base URL: says so and starts the installed program, if there is one.
     void StartWithoutUpdate();
@@ -100,9 +104,6 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
 std::string LauncherMutexName(const std::string& folder, const std::string& baseName);
 // How long a launcher waits for another one of the same program before it goes on.
 inline constexpr uint32_t kLauncherWaitMs = 120000;
-// The download name a run of a launcher before release-named downloads used; what such runs
-// left is removed (RemoveLeftDownloads).
-std::string PrivateProgramName(const std::string& baseName, uint32_t processId);
 // Where a signed release's program is downloaded: N.sha256-<first 16 hex digits>.bin.
 std::string ReleaseProgramName(const std::string& baseName, const std::string& sha256);
 

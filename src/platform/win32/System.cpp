@@ -96,14 +96,13 @@ public:
         si.dwFlags = STARTF_USESHOWWINDOW;
         si.wShowWindow = static_cast<WORD>(show);
         PROCESS_INFORMATION pi = {};
-        std::vector<char> command(cmdLine.begin(), cmdLine.end());
-        command.push_back('\0');
+        std::string command = cmdLine;  // CreateProcessA may write into it
         // The child inherits the error mode in force when it is created; ours is put back
         // at once.
         const UINT before = quietFailures
                                 ? ::SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS)
                                 : 0;
-        const BOOL ok = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+        const BOOL ok = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                          nullptr, &si, &pi);
         const DWORD error = ::GetLastError();
         if (quietFailures) ::SetErrorMode(before);

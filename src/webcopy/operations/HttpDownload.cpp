@@ -65,25 +65,23 @@ TDateTime ServerDate(platform::HINTERNET request) {
 class Pace {
 public:
     Pace(const TWebCopy& wc, uint32_t stallLimitMs)
-        : start_(platform::Sys().GetTickCount()),
+        : start_(platform::Sys().GetTickCount()), stallMs_(stallLimitMs),
           limitMs_(wc.TimeLimit > 0 ? static_cast<uint32_t>(std::min(wc.TimeLimit, INT32_MAX / 1000)) * 1000u : 0),
-          windowMs_(wc.StallMinBytes > 0 ? stallLimitMs : 0), minBytes_(wc.StallMinBytes),
-          windowStart_(start_) {}
+          minBytes_(wc.StallMinBytes), windowStart_(start_) {}
 
-    // Before a read: a stall limit no longer than the time left.
-    void Bound(platform::HINTERNET request, uint32_t stallLimitMs) const {
-        if (limitMs_ == 0) return;
-        const uint32_t spent = platform::Sys().GetTickCount() - start_;
-        const uint32_t left = spent < limitMs_ ? limitMs_ - spent : 1;
-        platform::Net().SetStallLimit(request, stallLimitMs > 0 ? std::min(left, stallLimitMs) : left);
-    }
-    // After a read of `n` bytes: false when the download is over its time or too slow.
-    bool Keeps(uint32_t n) {
+    // After a read of `n` bytes (and before the first, with 0): false when the download is
+    // over its time or moved too little in a stall window. Otherwise the next read's stall
+    // limit is no longer than the time left.
+    bool Keeps(platform::HINTERNET request, uint32_t n) {
         const uint32_t now = platform::Sys().GetTickCount();
-        if (limitMs_ > 0 && now - start_ >= limitMs_) return false;
-        if (windowMs_ == 0) return true;
+        if (limitMs_ > 0) {
+            const uint32_t spent = now - start_;
+            if (spent >= limitMs_) return false;
+            const uint32_t left = limitMs_ - spent;
+            platform::Net().SetStallLimit(request, stallMs_ > 0 ? std::min(left, stallMs_) : left);
+        }
         windowBytes_ += n;
-        if (now - windowStart_ < windowMs_) return true;
+        if (minBytes_ == 0 || stallMs_ == 0 || now - windowStart_ < stallMs_) return true;
         if (windowBytes_ < minBytes_) return false;
         windowStart_ = now;
         windowBytes_ = 0;
@@ -91,7 +89,7 @@ public:
     }
 
 private:
-    uint32_t start_, limitMs_, windowMs_, minBytes_, windowStart_;
+    uint32_t start_, stallMs_, limitMs_, minBytes_, windowStart_;
     uint64_t windowBytes_ = 0;
 };
 
@@ -99,17 +97,15 @@ private:
 // may hand out less than asked in the middle of a body (its read-ahead runs dry), so it is
 // asked again until the block is full. On a failure `got` holds what came before it; a
 // download that `pace` ends fails with ERROR_INTERNET_TIMEOUT.
-bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got,
-               Pace& pace, uint32_t stallLimitMs) {
+bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got, Pace& pace) {
     got = 0;
+    uint32_t n = 0;
     while (got < size) {
-        uint32_t n = 0;
-        pace.Bound(request, stallLimitMs);
-        if (!platform::Net().InternetReadFile(request, buffer + got, size - got, &n)) return false;
-        if (!pace.Keeps(n)) {
+        if (!pace.Keeps(request, n)) {
             platform::Sys().SetLastError(platform::ERROR_INTERNET_TIMEOUT_);
             return false;
         }
+        if (!platform::Net().InternetReadFile(request, buffer + got, size - got, &n)) return false;
         if (n == 0) break;
         got += std::min(n, size - got);
     }
@@ -348,11 +344,10 @@ bool HttpDownload(Run& run, Job& job) {
         bool failed = false;
         const ReceivedBody body = ReceiveBody(
             run, file,
-            [&request, &readError, &failed, &pace, limit = run.StallLimitMs()](
-                unsigned char* buffer, uint32_t size, uint32_t& got) {
+            [&request, &readError, &failed, &pace](unsigned char* buffer, uint32_t size, uint32_t& got) {
                 got = 0;
                 if (failed) return false;
-                if (ReadBlock(request.get(), buffer, size, got, pace, limit)) return true;
+                if (ReadBlock(request.get(), buffer, size, got, pace)) return true;
                 readError = platform::Sys().GetLastError();
                 failed = true;
                 return got > 0;  // what came before the failure is kept; the next read fails

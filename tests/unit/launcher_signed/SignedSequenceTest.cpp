@@ -41,6 +41,11 @@ std::string Manifest(const std::string& stamp, const std::string& program) {
            std::to_string(program.size()) + "\r\n";
 }
 
+// The download name launchers before release-named downloads used (N.<process id>.bin).
+std::string PrivateProgramName(const std::string& baseName, uint32_t processId) {
+    return baseName + "." + std::to_string(processId) + ".bin";
+}
+
 const std::string kOld = Program("old program");
 const std::string kNew = Program(std::string(10000, 'N') + "new program");
 const std::string kInstalled = Manifest("2013-07-18 10:00:00", kOld);
