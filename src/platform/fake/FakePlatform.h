@@ -82,6 +82,8 @@ struct HttpResponse {
     // The server takes the request and sends nothing at all: InternetOpenUrl waits out the
     // session's stall limit and fails with 12002 (or throws without a limit).
     bool silent = false;
+    // Every read delivers at most this many body bytes (a trickle, with onRead's time).
+    std::optional<uint32_t> readSize;
     // Called at the start of every InternetReadFile with the body bytes delivered so far.
     std::function<void(uint64_t delivered)> onRead;
 };
