@@ -14,8 +14,9 @@ InstallResult InstallProgram(const StarterNames& n, platform::File& download) {
     const bool hadProgram = fs.FileExists(n.managed);
     // Copied, not renamed: a running program must stay where it is (its removal below is the
     // test that it does not run). Without a previous program nothing is kept to go back to.
-    if (hadProgram ? !fs.CopyFile(n.managed, n.previous, false) : !fs.DeleteFile(n.previous) && fs.FileExists(n.previous))
-        return InstallResult::NotInstalled;
+    const bool kept = hadProgram ? fs.CopyFile(n.managed, n.previous, false)
+                                 : fs.DeleteFile(n.previous) || !fs.FileExists(n.previous);
+    if (!kept) return InstallResult::NotInstalled;
     fs.DeleteFile(n.managed);
     platform::Sys().Sleep(kSettleMs);
     if (fs.FileExists(n.managed)) return InstallResult::ProgramRunning;

@@ -352,7 +352,9 @@ bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
     Application->ProcessMessages();
     // A file over the limit, or one whose first line is no stamp (a portal's page), is no
     // answer: nothing is downloaded or recorded.
-    if (arrived && ReadSmallFile(n_.serverStamp, bytes, kMaxStampFileSize, true) && ReadRelease(bytes, release)) return true;
+    if (arrived && ReadSmallFile(n_.serverStamp, bytes, kMaxStampFileSize, true) &&
+        ReadRelease(bytes, release))
+        return true;
     fs.DeleteFile(n_.serverStamp);
     return false;
 }
@@ -374,14 +376,16 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
         release.size = manifest.size;
     }
     std::string bad;
-    if (fs.FileExists(n_.bad) && ReadSmallFile(n_.bad, bad, kMaxStampFileSize, true) && IsBadRelease(bad, release))
+    if (fs.FileExists(n_.bad) && ReadSmallFile(n_.bad, bad, kMaxStampFileSize, true) &&
+        IsBadRelease(bad, release))
         return InstallResult::NotInstalled;
 
     // With a manifest the download is named for the release, so that the next start
     // continues one that broke off; only one launcher of the program runs at a time, and
     // what is installed is still only what matches the manifest, whatever lay there before.
     const bool manifest = release.HasManifest();
-    const std::string name = manifest ? ReleaseProgramName(n_.baseName, release.sha256) : n_.baseName + ".bin";
+    const std::string name =
+        manifest ? ReleaseProgramName(n_.baseName, release.sha256) : n_.baseName + ".bin";
     const std::string download = n_.folder + name;
     if (manifest) RemoveOtherReleaseDownloads(n_, name);
     fs.DeleteFile(download);
@@ -463,9 +467,10 @@ void TForm1::FormShow(TObject*) {
     std::string bytes;
     // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
     // older launcher) counts as missing.
-    std::string localStamp = fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxStampFileSize, true)
-                                 ? StampOf(bytes)
-                                 : std::string();
+    std::string localStamp =
+        fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxStampFileSize, true)
+            ? StampOf(bytes)
+            : std::string();
     if (localStamp.empty()) localStamp = kDefaultStamp;
     std::string txt;
     ReleaseInfo release;

@@ -63,7 +63,9 @@ public:
                 // Its parent may be closed next: once this handle is invalid, that close no
                 // longer reaches it (else the reading would happen there).
                 DWORD type = 0, size = sizeof type;
-                for (int i = 0; i < 2000 && ::InternetQueryOptionA(h, INTERNET_OPTION_HANDLE_TYPE, &type, &size); ++i)
+                for (int i = 0; i < 2000 &&
+                                ::InternetQueryOptionA(h, INTERNET_OPTION_HANDLE_TYPE, &type, &size);
+                     ++i)
                     ::Sleep(1);
                 return true;
             }

@@ -66,7 +66,9 @@ class Pace {
 public:
     Pace(const TWebCopy& wc, uint32_t stallLimitMs)
         : start_(platform::Sys().GetTickCount()), stallMs_(stallLimitMs),
-          limitMs_(wc.TimeLimit > 0 ? static_cast<uint32_t>(std::min(wc.TimeLimit, INT32_MAX / 1000)) * 1000u : 0),
+          limitMs_(wc.TimeLimit > 0
+                       ? static_cast<uint32_t>(std::min(wc.TimeLimit, INT32_MAX / 1000)) * 1000u
+                       : 0),
           minBytes_(wc.StallMinBytes), windowStart_(start_) {}
 
     // After a read of `n` bytes (and before the first, with 0): false when the download is
