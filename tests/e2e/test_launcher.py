@@ -173,7 +173,8 @@ class LauncherTest(LauncherCase):
         self.assertMessage(run, MSG_IN_USE)
         self.assertNothingStarted(before=1)
         self.assertEqual(self.installed_version(), "v1")
-        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.txt"])
+        # The running program was copied, never moved: it is where it was.
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe", "Kassa.txt"])
         self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, NEW))
 
     def test_names_and_title_come_from_the_launcher_file_name(self):

@@ -176,7 +176,8 @@ class SignedResumeTest(SignedCase):
                     self.assertEqual(self.read(".dat"), recorded)
                 else:
                     self.assertEqual(self.read(".dat"), txt)
-                self.assertTrue(set(self.files()) <= {"Kassa.dat", "Kassa.exe", "Kassa.txt"}, self.files())
+                self.assertTrue(set(self.files()) <= {"Kassa.dat", "Kassa.exe", "Kassa.prev.exe", "Kassa.txt"},
+                                self.files())
 
 
 @unittest.skipUnless(os.environ.get("WCOPY_EXE"), "wcopy.exe is built only for Windows targets")
