@@ -40,9 +40,12 @@ bool IsStamp(const std::string& text) {
 std::string StampOf(const std::string& bytes) {
     size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     if (!StampAt(bytes, at)) return std::string();
-    // Blanks and CRs may follow up to the line's end; anything else makes it no stamp.
-    for (size_t i = at + kStampLength; i < bytes.size() && bytes[i] != '\n' && bytes[i] != '\0'; ++i)
-        if (bytes[i] != ' ' && bytes[i] != '\r') return std::string();
+    // Blanks may follow up to the line's end (a CR, LF or zero byte); anything else makes it
+    // no stamp.
+    for (size_t i = at + kStampLength; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n' || bytes[i] == '\0') break;
+        if (bytes[i] != ' ') return std::string();
+    }
     return bytes.substr(at, kStampLength);
 }
 

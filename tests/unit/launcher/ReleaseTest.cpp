@@ -15,6 +15,8 @@ TEST(Stamps, OneFormWithAMarkBeforeAndBlanksAfter) {
         {kStamp + "\r\nrest", kStamp},
         {kStamp + "\nrest", kStamp},
         {kStamp + "  \r \r\n", kStamp},
+        {kStamp + "\rrest", kStamp},  // a CR alone ends the line too
+        {kStamp + "  x\r\n", ""},
         {"\xEF\xBB\xBF" + kStamp + "\r\n", kStamp},
         {std::string(kStamp + '\0' + "junk"), kStamp},
         {"0000-00-00 00:00:00", "0000-00-00 00:00:00"},  // digits, not dates: the form is what orders
