@@ -325,6 +325,7 @@ bool TForm1::Fetch(const std::string& url, const std::string& fileName, const Fe
     item->Resume = !resumeKey.empty();
     item->ResumeKey = resumeKey;
     item->TargetFilename = fileName;
+    WebCopy1->ShowDialog = limits.dialog;
     WebCopy1->TimeLimit = limits.timeLimit;
     WebCopy1->StallMinBytes = limits.minBytes;
     uint64_t length = 0;
@@ -393,6 +394,7 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     limits.maxBytes = release.size;
     limits.needLength = !manifest;
     limits.minBytes = kProgramMinBytes;
+    limits.dialog = true;
     uint64_t announced = 0;
     const bool arrived = Fetch(n_.programUrl, name, limits, &announced,
                                manifest ? "sha256 " + release.sha256 : "stamp " + release.stamp);

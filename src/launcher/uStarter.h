@@ -55,6 +55,8 @@ private:
         bool needLength = false;  // a body whose length the server does not announce is not kept
         int timeLimit = 0;        // seconds from the request to the last byte (0: none)
         uint32_t minBytes = 0;    // bytes that must arrive in every stall window (0: any)
+        bool dialog = false;      // the progress dialog: only for the program, the one
+                                  // download that takes long enough to be watched
     };
     // Runs one download into the application folder (as `fileName` when given); true when
     // the job ended done. `announced`: the body's length as the server sent it (0: unknown).
