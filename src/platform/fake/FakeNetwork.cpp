@@ -321,6 +321,7 @@ std::optional<uint32_t> FakePlatform::StallLimitOf(HINTERNET h) const {
 
 // A server that went silent: the read or write waits out the handle's stall limit.
 bool FakePlatform::WaitOutStall(HINTERNET h) {
+    if (waitHook_ && waitHook_()) return Failed(12017, false);
     auto it = net_->stallLimits.find(h);
     if (it == net_->stallLimits.end() || it->second == 0)
         throw std::logic_error("fake network: a transfer waits for ever on a silent server");

@@ -370,6 +370,8 @@ public:
     bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override;
     bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) override;
     bool SetStallLimit(HINTERNET request, uint32_t ms) override;
+    // Asked once when a transfer stalls: true ends the wait as a cancel (12017) at once.
+    void SetWaitHook(std::function<bool()> hook) override { waitHook_ = std::move(hook); }
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override;
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
@@ -402,6 +404,7 @@ public:
 
     // Internal: a read or write on a silent server (see HttpResponse::stallAfter).
     bool WaitOutStall(HINTERNET h);
+    std::function<bool()> waitHook_;
     // Internal: counts a call; true when it must fail (the last error is then `error`).
     bool Fails(const char* name, const std::string& detail, uint32_t error);
     // Internal: MoveFile, uncounted (a rename through an open handle).

@@ -8,9 +8,14 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
+#include <optional>
+#include <array>
+#include <functional>
 
 #include "platform/win32/Defaults.h"
 #include "platform/win32/StallPump.h"
+#include "platform/win32/Waits.h"
 #include "platform/win32/Win.h"
 
 namespace platform::win32 {
@@ -38,15 +43,26 @@ public:
     }
 
     // A pump whose helper is blocked in a call on `h` is let go first: on Windows the close
-    // then ends that call.
+    // then ends that call. Closing an FTP transfer reads the server's final reply and closing
+    // a request may drain its body, so a close waits as any call; on a connection given up
+    // on it is not waited for at all.
     bool InternetCloseHandle(HINTERNET h) override {
+        bool broken;
         {
             std::lock_guard<std::mutex> lock(mu_);
             readers_.erase(h);
             pumps_.erase(h);
-            openLimits_.erase(h);
+            broken = broken_.count(RootOf(h)) > 0;
+            broken_.erase(h);
+            parents_.erase(h);
+            if (h == session_) session_ = nullptr;
         }
-        return ::InternetCloseHandle(h) != FALSE;
+        if (broken) {
+            std::thread([h] { ::InternetCloseHandle(h); }).detach();
+            ::SetLastError(ERROR_INTERNET_TIMEOUT);
+            return false;
+        }
+        return Bounded(h, [h]() -> intptr_t { return ::InternetCloseHandle(h); }) != 0;
     }
 
     bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override {
@@ -62,35 +78,43 @@ public:
     bool SetStallLimit(HINTERNET request, uint32_t ms) override {
         if (IsSession(request)) {
             std::lock_guard<std::mutex> lock(mu_);
-            openLimits_[request] = ms;
+            session_ = request;
+            callLimit_ = ms;
             return true;
         }
         // The library's own limits too, where it has them (Windows).
-        DWORD v = ms;
-        ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &v, sizeof v);
-        ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &v, sizeof v);
+        if (ms > 0) {
+            DWORD v = ms;
+            ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &v, sizeof v);
+            ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &v, sizeof v);
+        }
         std::lock_guard<std::mutex> lock(mu_);
+        WaitRules rules{ms, hook_};
         auto it = pumps_.find(request);
-        if (ms == 0) {
+        if (!rules.Active()) {
             if (it != pumps_.end()) pumps_.erase(it);
         } else if (it != pumps_.end()) {
-            it->second->SetLimit(ms);
+            it->second->SetRules(rules);
         } else {
-            pumps_[request] = std::make_unique<StallPump>(request, ms);
+            pumps_[request] = std::make_unique<StallPump>(request, rules);
         }
         return true;
     }
 
+    void SetWaitHook(std::function<bool()> hook) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        hook_ = std::move(hook);
+    }
+
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override {
-        DWORD limit = 0;
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            auto it = openLimits_.find(session);
-            if (it != openLimits_.end()) limit = it->second;
-        }
-        HINTERNET h = limit > 0 ? OpenUrlWithin(limit, session, url, headers, headersLength, flags, context)
-                                : ::InternetOpenUrlA(session, url.c_str(), headers, headersLength, flags, context);
+        std::string extra;
+        if (headers) extra = headersLength == 0xFFFFFFFFu ? std::string(headers) : std::string(headers, headersLength);
+        const bool hasHeaders = headers != nullptr;
+        HINTERNET h = OpenBounded(session, [session, url, extra, hasHeaders, flags, context] {
+            return ::InternetOpenUrlA(session, url.c_str(), hasHeaders ? extra.c_str() : nullptr,
+                                      static_cast<DWORD>(extra.size()), flags, context);
+        });
         return OwnHandle(Track(h, true));
     }
 
@@ -112,13 +136,15 @@ public:
         StallPump* pump = Pump(h);
         DWORD n = 0;
         if (!ra) {
-            const bool ok = pump ? pump->Read(buffer, toRead, n, true)
+            const bool ok = pump ? pump->Read(buffer, toRead, n)
                                  : ::InternetReadFile(h, buffer, toRead, &n) != FALSE;
+            if (!ok && pump) GaveUp(h, *pump);
             if (read) *read = n;
             return ok;
         }
         if (ra->pos == ra->end && toRead > 0) {
             if (!(pump ? PumpRefill(*pump, *ra, n) : Refill(h, *ra, toRead, n))) {
+                if (pump) GaveUp(h, *pump);
                 if (read) *read = 0;
                 return false;
             }
@@ -135,29 +161,38 @@ public:
     InetHandle InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
                               const char* user, const char* password, uint32_t service,
                               uint32_t flags, uintptr_t context) override {
-        return OwnHandle(Track(::InternetConnectA(session, server.c_str(), port, user, password, service, flags,
-                                        context),
-                     false));
+        // An FTP connect waits for the greeting and the login.
+        const std::string u = user ? user : "", p = password ? password : "";
+        const bool hasUser = user != nullptr, hasPassword = password != nullptr;
+        HINTERNET h = OpenBounded(session, [=] {
+            return ::InternetConnectA(session, server.c_str(), port, hasUser ? u.c_str() : nullptr,
+                                      hasPassword ? p.c_str() : nullptr, service, flags, context);
+        });
+        return OwnHandle(Track(h, false));
     }
 
     InetHandle HttpOpenRequest(HINTERNET connect, const std::string& verb, const std::string& object,
                               uint32_t flags, uintptr_t context) override {
         return OwnHandle(Track(::HttpOpenRequestA(connect, verb.c_str(), object.c_str(), nullptr, nullptr,
                                         nullptr, flags, context),
-                     false));
+                     false, connect));
     }
 
     // The request's buffered body belongs to the answer it replaces.
     bool HttpSendRequest(HINTERNET request) override {
         if (ReadAhead* ra = Reader(request)) ra->pos = ra->end = 0;
-        return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0) != FALSE;
+        return Bounded(request, [request]() -> intptr_t {
+                   return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0);
+               }) != 0;
     }
 
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override {
-        INTERNET_BUFFERSA buffers = {};
-        buffers.dwStructSize = sizeof buffers;
-        buffers.dwBufferTotal = totalLength;
-        return ::HttpSendRequestExA(request, &buffers, nullptr, flags, 0) != FALSE;
+        return Bounded(request, [request, totalLength, flags]() -> intptr_t {
+                   INTERNET_BUFFERSA buffers = {};
+                   buffers.dwStructSize = sizeof buffers;
+                   buffers.dwBufferTotal = totalLength;
+                   return ::HttpSendRequestExA(request, &buffers, nullptr, flags, 0);
+               }) != 0;
     }
 
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
@@ -165,6 +200,7 @@ public:
         DWORD n = 0;
         if (StallPump* pump = Pump(h)) {
             const bool ok = pump->Write(buffer, toWrite, n);
+            if (!ok) GaveUp(h, *pump);
             if (written) *written = n;
             return ok;
         }
@@ -174,38 +210,44 @@ public:
     }
 
     bool HttpEndRequest(HINTERNET request) override {
-        return ::HttpEndRequestA(request, nullptr, 0, 0) != FALSE;
+        return Bounded(request, [request]() -> intptr_t { return ::HttpEndRequestA(request, nullptr, 0, 0); }) != 0;
     }
 
     bool FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) override {
-        char buf[256] = {};
-        DWORD length = 255;
-        if (!::FtpGetCurrentDirectoryA(connect, buf, &length)) return false;
-        dir.assign(buf, strnlen(buf, sizeof buf));
-        return true;
+        auto buf = std::make_shared<std::array<char, 256>>();
+        const bool ok = Bounded(connect, [connect, buf]() -> intptr_t {
+                            DWORD length = 255;
+                            return ::FtpGetCurrentDirectoryA(connect, buf->data(), &length);
+                        }) != 0;
+        if (ok) dir.assign(buf->data(), strnlen(buf->data(), buf->size()));
+        return ok;
     }
 
     bool FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) override {
-        return ::FtpSetCurrentDirectoryA(connect, dir.c_str()) != FALSE;
+        return Bounded(connect, [connect, dir]() -> intptr_t { return ::FtpSetCurrentDirectoryA(connect, dir.c_str()); }) != 0;
     }
 
     bool FtpCreateDirectory(HINTERNET connect, const std::string& dir) override {
-        return ::FtpCreateDirectoryA(connect, dir.c_str()) != FALSE;
+        return Bounded(connect, [connect, dir]() -> intptr_t { return ::FtpCreateDirectoryA(connect, dir.c_str()); }) != 0;
     }
 
     InetHandle FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
                                uint32_t flags, uintptr_t context) override {
-        WIN32_FIND_DATAA found = {};
-        HINTERNET h = ::FtpFindFirstFileA(connect, search.empty() ? nullptr : search.c_str(), &found,
-                                          flags, context);
-        if (h) data = ToFindData(found);
-        return OwnHandle(Track(h, false));
+        // The search reads the whole listing before it returns.
+        auto found = std::make_shared<WIN32_FIND_DATAA>();
+        HINTERNET h = OpenBounded(connect, [connect, search, found, flags, context] {
+            return ::FtpFindFirstFileA(connect, search.empty() ? nullptr : search.c_str(), found.get(),
+                                       flags, context);
+        });
+        if (h) data = ToFindData(*found);
+        return OwnHandle(Track(h, false, connect));
     }
 
     bool InternetFindNextFile(HINTERNET find, FindData& data) override {
-        WIN32_FIND_DATAA found = {};
-        if (!::InternetFindNextFileA(find, &found)) return false;
-        data = ToFindData(found);
+        auto found = std::make_shared<WIN32_FIND_DATAA>();
+        if (!Bounded(find, [find, found]() -> intptr_t { return ::InternetFindNextFileA(find, found.get()); }))
+            return false;
+        data = ToFindData(*found);
         return true;
     }
 
@@ -218,23 +260,36 @@ public:
 
     InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                           uint32_t flags, uintptr_t context) override {
-        return OwnHandle(Track(::FtpOpenFileA(connect, name.c_str(), access, flags, context),
-                     (access & GENERIC_READ) != 0));
+        HINTERNET h = OpenBounded(connect, [connect, name, access, flags, context] {
+            return ::FtpOpenFileA(connect, name.c_str(), access, flags, context);
+        });
+        return OwnHandle(Track(h, (access & GENERIC_READ) != 0, connect));
     }
 
     bool FtpDeleteFile(HINTERNET connect, const std::string& name) override {
-        return ::FtpDeleteFileA(connect, name.c_str()) != FALSE;
+        return Bounded(connect, [connect, name]() -> intptr_t { return ::FtpDeleteFileA(connect, name.c_str()); }) != 0;
     }
 
     bool FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) override {
-        return ::FtpRenameFileA(connect, from.c_str(), to.c_str()) != FALSE;
+        return Bounded(connect, [connect, from, to]() -> intptr_t {
+                   return ::FtpRenameFileA(connect, from.c_str(), to.c_str());
+               }) != 0;
     }
 
     bool FtpCommand(HINTERNET connect, uint32_t flags, const std::string& command) override {
-        return ::FtpCommandA(connect, FALSE, flags, command.c_str(), 0, nullptr) != FALSE;
+        return Bounded(connect, [connect, flags, command]() -> intptr_t {
+                   return ::FtpCommandA(connect, FALSE, flags, command.c_str(), 0, nullptr);
+               }) != 0;
     }
 
+    // The reply may have been read on a helper thread: it was taken there.
     bool InternetGetLastResponseInfo(uint32_t& error, std::string& text) override {
+        if (lastCall_) {
+            if (!lastCall_->replied) return false;
+            error = lastCall_->replyError;
+            text = lastCall_->reply;
+            return true;
+        }
         char buf[1024] = {};
         DWORD code = 0;
         DWORD length = sizeof buf;
@@ -256,11 +311,15 @@ public:
 private:
     // Every handle made here passes through, so a value WinInet hands out again never
     // inherits the buffer of a handle that was closed with its parent.
-    HINTERNET Track(HINTERNET h, bool readAhead) {
+    HINTERNET Track(HINTERNET h, bool readAhead, HINTERNET connection = nullptr) {
         if (!h) return h;
         std::lock_guard<std::mutex> lock(mu_);
         pumps_.erase(h);
-        openLimits_.erase(h);
+        broken_.erase(h);
+        if (connection)
+            parents_[h] = connection;
+        else
+            parents_.erase(h);
         if (readAhead)
             readers_[h] = std::make_unique<ReadAhead>();
         else
@@ -283,16 +342,10 @@ private:
         return true;
     }
 
-    // The same through a stall pump. While the data trickles only what is there is taken,
-    // so the wait is for the next byte, never for a block that is slow to fill.
+    // The same through a stall pump, which hands back what has come as soon as the line
+    // pauses, so the wait is always for the next byte, never for a block that is slow to fill.
     static bool PumpRefill(StallPump& pump, ReadAhead& ra, DWORD& n) {
-        const bool trickling = ra.grown < 8192;
-        const DWORD size = trickling ? kPumpReadAhead : ra.grown;
-        if (!pump.Read(ra.data.get(), size, n, trickling)) return false;
-        const bool quick =
-            (trickling ? n >= 4096 : n == size) && pump.LastCallTime() <= kQuickRefill;
-        ra.grown = quick ? std::min(std::max<DWORD>(n, 4096) * 2, kPumpReadAhead) : 0;
-        return true;
+        return pump.Read(ra.data.get(), kPumpReadAhead, n);
     }
 
     static bool IsSession(HINTERNET h) {
@@ -302,45 +355,66 @@ private:
                type == INTERNET_HANDLE_TYPE_INTERNET;
     }
 
-    // InternetOpenUrlA on a helper thread, waited for at most `limit` ms: under Wine a server
-    // that takes the request and never answers holds the call for ever. A call given up on
-    // closes its handle itself if it ever gets one.
-    static HINTERNET OpenUrlWithin(DWORD limit, HINTERNET session, const std::string& url,
-                                   const char* headers, uint32_t headersLength, uint32_t flags,
-                                   uintptr_t context) {
-        struct Call {
-            std::mutex mu;
-            std::condition_variable cv;
-            bool done = false, abandoned = false;
-            HINTERNET result = nullptr;
-            DWORD error = 0;
-        };
-        auto call = std::make_shared<Call>();
-        std::string extra;
-        if (headers) extra = headersLength == 0xFFFFFFFFu ? std::string(headers) : std::string(headers, headersLength);
-        const bool hasHeaders = headers != nullptr;
-        std::thread([call, session, url, extra, hasHeaders, flags, context] {
-            HINTERNET h = ::InternetOpenUrlA(session, url.c_str(), hasHeaders ? extra.c_str() : nullptr,
-                                             static_cast<DWORD>(extra.size()), flags, context);
-            const DWORD error = ::GetLastError();
-            std::lock_guard<std::mutex> lock(call->mu);
-            if (call->abandoned) {
-                if (h) ::InternetCloseHandle(h);
-                return;
+    // The connection a handle belongs to: its own for a connection or a URL's request.
+    HINTERNET RootOf(HINTERNET h) const {
+        auto it = parents_.find(h);
+        return it == parents_.end() ? h : it->second;
+    }
+
+    WaitRules Rules() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return WaitRules{callLimit_, hook_};
+    }
+
+    // A pump that stopped waiting leaves its helper in a call on the connection: nothing
+    // else may use that connection.
+    void GaveUp(HINTERNET h, const StallPump& pump) {
+        if (!pump.SpentBy()) return;
+        std::lock_guard<std::mutex> lock(mu_);
+        broken_.insert(RootOf(h));
+        brokenError_ = pump.SpentBy();
+    }
+
+    // A call that waits for a server: on a helper thread under the run's rules, given up on
+    // at the limit or the user's cancel (the connection then serves nothing more).
+    intptr_t Bounded(HINTERNET on, std::function<intptr_t()> call,
+                     std::function<void(intptr_t)> orphan = nullptr) {
+        const WaitRules rules = Rules();
+        HINTERNET root;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            root = RootOf(on);
+            if (broken_.count(root)) {
+                ::SetLastError(brokenError_);
+                return 0;
             }
-            call->result = h;
-            call->error = error;
-            call->done = true;
-            call->cv.notify_all();
-        }).detach();
-        std::unique_lock<std::mutex> lock(call->mu);
-        if (!call->cv.wait_for(lock, std::chrono::milliseconds(limit), [&call] { return call->done; })) {
-            call->abandoned = true;
-            ::SetLastError(ERROR_INTERNET_TIMEOUT);
-            return nullptr;
         }
-        ::SetLastError(call->error);
-        return call->result;
+        if (!rules.Active()) {
+            lastCall_.reset();
+            return call();
+        }
+        intptr_t result = 0;
+        CallState state;
+        if (!CallBounded(rules, std::move(call), std::move(orphan), result, state)) {
+            const DWORD error = ::GetLastError();
+            lastCall_ = CallState{error, false, 0, std::string()};
+            std::lock_guard<std::mutex> lock(mu_);
+            broken_.insert(root);
+            brokenError_ = error;
+            ::SetLastError(error);
+            return 0;
+        }
+        lastCall_ = state;
+        return result;
+    }
+
+    // The same for a call that opens a handle: one given up on is closed when it comes.
+    HINTERNET OpenBounded(HINTERNET on, std::function<HINTERNET()> open) {
+        return reinterpret_cast<HINTERNET>(
+            Bounded(on, [open = std::move(open)] { return reinterpret_cast<intptr_t>(open()); },
+                    [](intptr_t h) {
+                        if (h) ::InternetCloseHandle(reinterpret_cast<HINTERNET>(h));
+                    }));
     }
 
     StallPump* Pump(HINTERNET h) {
@@ -358,7 +432,13 @@ private:
     std::mutex mu_;
     std::unordered_map<HINTERNET, std::unique_ptr<ReadAhead>> readers_;
     std::unordered_map<HINTERNET, std::unique_ptr<StallPump>> pumps_;
-    std::unordered_map<HINTERNET, DWORD> openLimits_;  // by session
+    std::unordered_map<HINTERNET, HINTERNET> parents_;  // a transfer's or search's connection
+    std::unordered_set<HINTERNET> broken_;  // connections whose call was given up on
+    DWORD brokenError_ = ERROR_INTERNET_TIMEOUT;
+    HINTERNET session_ = nullptr;
+    DWORD callLimit_ = 0;
+    std::function<bool()> hook_;
+    std::optional<CallState> lastCall_;  // the last bounded call's state, for its reply
 };
 
 }  // namespace

@@ -227,9 +227,11 @@ TEST_F(WebCopyRun, FailedRequestsAreReported) {
     EXPECT_EQ(events[2], "NotFound HTTP://nowhere/x.bin");  // no credentials in the URL
 }
 
-// The proxy's credentials answer the proxy's 407 on that request, and go nowhere else.
+// The proxy's credentials answer the proxy's 407 on that request, and go nowhere else: a
+// server reached directly that answers 407 gets none.
 TEST_F(WebCopyRun, ProxyCredentialsAnswerTheProxyOnly) {
     RecordEvents();
+    wc->Proxy = "proxy:3128";
     wc->ProxyUserID = "pu";
     wc->ProxyPassword = "pw";
     AddHttp(kUrl);
@@ -248,6 +250,12 @@ TEST_F(WebCopyRun, ProxyCredentialsAnswerTheProxyOnly) {
         EXPECT_TRUE(rq.headers.empty()) << "no Authorization for the server";
     }
     for (const auto& option : fake.OptionsSet()) EXPECT_NE(option.handle, nullptr);
+
+    wc->Proxy.clear();
+    wc->Execute();
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_EQ(fake.HttpRequests().size(), 3u) << "the 407 is the answer";
+    EXPECT_TRUE(fake.HttpRequests().back().proxyUser.empty());
 
     // Without them the 407 is reported as the status it is.
     events.clear();
