@@ -88,7 +88,8 @@ public:
     // reads).
     virtual bool SetStallLimit(HINTERNET handle, uint32_t ms) = 0;
     // Called on the calling thread, at least every 50 ms, while any call waits for a server;
-    // true gives the call up at once with ERROR_INTERNET_OPERATION_CANCELLED_. Empty: none.
+    // true (for 0.4 s: a call about to end may still end) gives the call up with
+    // ERROR_INTERNET_OPERATION_CANCELLED_. Empty: none.
     // A connection whose call was given up on (cancelled or past its limit) serves no
     // further call: each fails at once with the same error.
     virtual void SetWaitHook(std::function<bool()> hook) = 0;

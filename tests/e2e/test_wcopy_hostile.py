@@ -10,8 +10,11 @@ import threading
 import time
 import unittest
 
+from harness import tls
 from harness.dialogs import DialogDriver
+from harness.proxy import ProxyServer
 from harness.rawftp import RawFtpServer
+from harness.server import Fault, ScriptedHttpServer
 from harness.wcopy import WcopyRun, run_wcopy
 from harness.wine import Wine
 
@@ -156,6 +159,52 @@ def growing_upload(source_path):
     return answer
 
 
+HUGE = (1 << 32) + 4097  # bytes; block i of 64 KiB starts with i as 8 bytes, the rest zeros
+BLOCK = 1 << 16
+
+
+def huge_bytes(start):
+    """The huge file from `start` on, made as it goes (nothing of it is ever on disk)."""
+    index, offset = divmod(start, BLOCK)
+    while index * BLOCK < HUGE:
+        block = index.to_bytes(8, "big") + bytes(BLOCK - 8)
+        block = block[:min(BLOCK, HUGE - index * BLOCK)]
+        yield block[offset:]
+        offset = 0
+        index += 1
+
+
+def huge_with_a_break(cut_at):
+    """ETag'd, answers "Range: bytes=N-" with the rest (206); the first whole answer breaks
+    off at `cut_at`."""
+    state = {"cut": cut_at}
+
+    def answer(server, conn, head, rest):
+        lines = head.decode("latin-1").split("\r\n")
+        server.requests.append((lines[0], b""))
+        fields = {l.split(":", 1)[0].lower(): l.split(":", 1)[1].strip() for l in lines[1:] if ":" in l}
+        start = 0
+        if fields.get("range", "").startswith("bytes=") and fields.get("if-range") == '"v1"':
+            start = int(fields["range"][6:].rstrip("-"))
+        if start:
+            conn.sendall(b"HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Length: %d\r\n"
+                         b"Content-Range: bytes %d-%d/%d\r\n\r\n" % (HUGE - start, start, HUGE - 1, HUGE))
+        else:
+            conn.sendall(OK + b"ETag: \"v1\"\r\nContent-Length: %d\r\n\r\n" % HUGE)
+        sent = start
+        cut, state["cut"] = state["cut"], None
+        for block in huge_bytes(start):
+            if not server.alive():
+                return None
+            if cut is not None and sent + len(block) >= cut:
+                conn.sendall(block[:cut - sent])
+                return None
+            conn.sendall(block)
+            sent += len(block)
+        return rest
+    return answer
+
+
 @unittest.skipUnless(os.environ.get("WCOPY_EXE"), "wcopy.exe is built only for Windows targets")
 class WcopyHostileTest(unittest.TestCase):
     def setUp(self):
@@ -296,6 +345,98 @@ class WcopyHostileTest(unittest.TestCase):
         time.sleep(1)
         self.assertEqual([(l, b) for l, b in server.requests if "/in/" in l or "smuggled" in l],
                          [("POST /in/log.txt HTTP/1.1", b"line\r\n" * 5000)])
+
+    def test_credentials_only_where_they_belong(self):
+        """Site credentials of an https job through a forwarding proxy travel only inside the
+        tunnel; proxy credentials never go to a server reached directly that answers 407."""
+        certs = tls.make_certificates(os.path.join(os.environ["E2E_STATE_DIR"], "tls"))
+        tls.trust(self.wine, certs["ca.der"])
+        root = tempfile.mkdtemp(prefix="wcopy-site-")
+        self.addCleanup(shutil.rmtree, root, True)
+        os.makedirs(os.path.join(root, "files"))
+        with open(os.path.join(root, "files", "a.bin"), "wb") as f:
+            f.write(b"secret page " * 100)
+        site = ScriptedHttpServer(root, host="localhost", tls=tls.server_context(certs["trusted"]), lifetime=60).start()
+        self.addCleanup(site.stop)
+        site.script("/files/a.bin", Fault(auth=("anna", "hemlig")))
+        proxy = ProxyServer(("pu", "pp")).start()
+        self.addCleanup(proxy.stop)
+        run = self.wcopy("--proxy", f"127.0.0.1:{proxy.port}", "--proxy-user", "pu", "--proxy-password", "pp",
+                         "--http", site.url + "files/a.bin", "--user", "anna", "--password", "hemlig",
+                         "--to", self.win("dl"))
+        self.assertEqual((run.exit_code, run.job(0)), (0, "Done"), run.raw)
+        self.assertEqual(tree(self.out)["dl/a.bin"], b"secret page " * 100)
+        secret = "YW5uYTpoZW1saWc="  # anna:hemlig
+        self.assertTrue(proxy.connects, "the job went through the proxy")
+        for head in proxy.connects:
+            self.assertNotIn(secret, head)
+            self.assertNotIn("authorization: basic", head.lower().replace("proxy-authorization", ""))
+        self.assertIn("Basic " + secret, [r.header("Authorization") for r in site.requests])
+
+        # Reached directly, a server that answers 407 gets no proxy credentials.
+        direct = RawHttpServer({"/p": lambda srv, conn, head, rest: (
+            srv.requests.append((head.decode("latin-1"), b"")),
+            conn.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=x\r\n"
+                         b"Content-Length: 0\r\n\r\n"), rest)[2]}).start()
+        self.addCleanup(direct.stop)
+        run = self.wcopy("--proxy-user", "pu", "--proxy-password", "pp", "--http", direct.url + "p",
+                         "--to", self.win("dl"))
+        self.assertEqual((run.exit_code, run.job(0)), (1, "Failed"), run.raw)
+        self.assertIn("OnError 407", run.events())
+        self.assertTrue(direct.requests)
+        for head, _ in direct.requests:
+            self.assertNotIn("proxy-authorization", head.lower())
+
+    def test_download_over_4_gib_breaks_and_completes_by_resume(self):
+        server = RawHttpServer({"/huge.bin": huge_with_a_break((1 << 31) + 12345)}, lifetime=600).start()
+        self.addCleanup(server.stop)
+        target = os.path.join(self.out, "dl", "huge.bin")
+        self.addCleanup(lambda: os.path.exists(target) and os.remove(target))
+        run = self.wcopy("--no-dialog", "--resume", "--http", server.url + "huge.bin", "--to", self.win("dl"),
+                         timeout=500)
+        self.assertEqual((run.exit_code, run.job(0)), (0, "Done"), run.raw)
+        self.assertEqual([l for l, _ in server.requests], ["GET /huge.bin HTTP/1.1"] * 2, "one break, one resume")
+        self.assertEqual(sorted(os.listdir(os.path.dirname(target))), ["huge.bin"])
+        self.assertEqual(os.path.getsize(target), HUGE)
+        with open(target, "rb") as f:
+            for index in range(0, HUGE // BLOCK + 1):
+                block = f.read(BLOCK)
+                if block[:8] != index.to_bytes(8, "big")[:len(block)] or block.count(0) < len(block) - 8:
+                    self.fail(f"block {index} differs")
+        os.remove(target)
+
+    def test_uploads_skip_folders_and_say_when_they_stall(self):
+        from harness.ftp import LocalFtpServer
+        root = tempfile.mkdtemp(prefix="wcopy-ftproot-")
+        self.addCleanup(shutil.rmtree, root, True)
+        os.makedirs(os.path.join(root, "in"))
+        self.put("up/a.txt", b"a")
+        self.put("up/b.txt", b"b")
+        self.put("up/sub/c.txt", b"c")
+        ftp = LocalFtpServer(root).start()
+        self.addCleanup(ftp.stop)
+        run = self.wcopy("--passive", "--multi-ftp-upload", self.win("up") + "\\*", "--to", "in",
+                         "--host", "127.0.0.1", "--port", str(ftp.port), "--user", ftp.user, "--password", ftp.password)
+        self.assertEqual((run.exit_code, run.job(0)), (0, "Done"), run.raw)
+        self.assertFalse([l for l in run.events() if l.startswith("OnError")], run.raw)
+        self.assertEqual(tree(root), {"in/a.txt": b"a", "in/b.txt": b"b"})
+
+        # A server that takes the request and then reads nothing more of the body.
+        def deaf(server, conn, head, rest):
+            server.requests.append((head.split(b"\r\n")[0].decode(), b""))
+            while server.alive():
+                time.sleep(0.05)
+            return None
+        self.put("up/big.bin", b"z" * (32 << 20))
+        http = RawHttpServer({"/in/big.bin": deaf}, lifetime=40).start()
+        self.addCleanup(http.stop)
+        run = self.wcopy("--stall-timeout", "2", "--http-upload", http.url + "in/big.bin", "--to", self.win("up"),
+                         timeout=45)
+        self.assertLess(run.seconds, 20, run.raw)
+        self.assertEqual((run.exit_code, run.job(0)), (1, "Failed"), run.raw)
+        self.assertIn("OnError 12002", run.events(), run.raw)
+        info = [l for l in run.events() if l.startswith("OnErrorInfo 12002 ")]
+        self.assertTrue(info and "timed out" in info[0].lower(), run.raw)
 
     def test_cancel_ends_any_wait_at_once(self):
         """With no stall limit, Cancel ends a silent body, a silent listing and a silent

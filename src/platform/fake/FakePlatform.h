@@ -64,7 +64,9 @@ struct HttpResponse {
     uint32_t status = 200;
     std::string body;
     bool hasContentLength = true;             // false: no Content-Length header
-    std::optional<uint32_t> contentLength;    // announced value; the body's size when unset
+    // Announced value; the body's size when unset. The number form of the query gives its
+    // low 32 bits (as WinInet's DWORD does), the text form all of it.
+    std::optional<uint64_t> contentLength;
     std::optional<SystemTime> lastModified;   // absent when unset
     // The Last-Modified text when it cannot be read as a date (the date query then fails).
     std::optional<std::string> lastModifiedText;

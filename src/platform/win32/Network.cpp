@@ -58,7 +58,7 @@ public:
             if (h == session_) session_ = nullptr;
         }
         if (broken) {
-            std::thread([h] { ::InternetCloseHandle(h); }).detach();
+            StartDetached([h] { ::InternetCloseHandle(h); });
             ::SetLastError(ERROR_INTERNET_TIMEOUT);
             return false;
         }

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace platform::win32 {
@@ -100,7 +99,7 @@ struct StallPump::Shared {
 StallPump::StallPump(HINTERNET request, WaitRules rules)
     : shared_(std::make_shared<Shared>()), rules_(std::move(rules)) {
     shared_->request = request;
-    std::thread([shared = shared_] { shared->Serve(); }).detach();
+    StartDetached([shared = shared_] { shared->Serve(); });
 }
 
 StallPump::~StallPump() {

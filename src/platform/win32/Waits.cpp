@@ -2,12 +2,34 @@
 
 #include <cstring>
 #include <memory>
-#include <thread>
 
 namespace platform::win32 {
 namespace {
 // Short enough that Cancel takes effect well within half a second.
 constexpr std::chrono::milliseconds kSlice{50};
+// A call that is about to end when Cancel is clicked (a transfer's close waiting for the
+// server's verdict, the deletion of what it left) gets this long to end by itself: what it
+// cleans up stays clean, and the cancel still ends the wait within half a second.
+constexpr std::chrono::milliseconds kCancelGrace{400};
+}
+
+void StartDetached(std::function<void()> work) {
+    auto* owned = new std::function<void()>(std::move(work));
+    HANDLE thread = ::CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            std::unique_ptr<std::function<void()>> w(static_cast<std::function<void()>*>(p));
+            (*w)();
+            return 0;
+        },
+        owned, 0, nullptr);
+    if (!thread) {
+        // No thread: the work runs here, so that a caller is never left waiting for nothing.
+        std::unique_ptr<std::function<void()>> w(owned);
+        (*w)();
+        return;
+    }
+    ::CloseHandle(thread);
 }
 
 bool WaitSliced(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
@@ -15,6 +37,8 @@ bool WaitSliced(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                 const std::function<std::chrono::steady_clock::time_point()>& lastProgress,
                 const WaitRules& rules) {
     const auto limit = std::chrono::milliseconds(rules.limitMs);
+    std::chrono::steady_clock::time_point cancelSeen{};
+    bool seen = false;
     for (;;) {
         if (cv.wait_for(lock, kSlice, done)) return true;
         bool cancelled = false;
@@ -24,7 +48,11 @@ bool WaitSliced(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
             lock.lock();
             if (done()) return true;
         }
-        if (cancelled) {
+        if (cancelled && !seen) {
+            seen = true;
+            cancelSeen = std::chrono::steady_clock::now();
+        }
+        if (cancelled && std::chrono::steady_clock::now() - cancelSeen >= kCancelGrace) {
             ::SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
             return false;
         }
@@ -45,7 +73,7 @@ bool CallBounded(const WaitRules& rules, std::function<intptr_t()> call,
         CallState state;
     };
     auto shared = std::make_shared<Shared>();
-    std::thread([shared, call = std::move(call), orphan = std::move(orphan)] {
+    StartDetached([shared, call = std::move(call), orphan = std::move(orphan)] {
         const intptr_t r = call();
         CallState s;
         s.error = ::GetLastError();
@@ -64,7 +92,7 @@ bool CallBounded(const WaitRules& rules, std::function<intptr_t()> call,
         shared->state = std::move(s);
         shared->done = true;
         shared->cv.notify_all();
-    }).detach();
+    });
     const auto began = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(shared->mu);
     if (!WaitSliced(lock, shared->cv, [&shared] { return shared->done; }, [began] { return began; },

@@ -22,12 +22,16 @@ struct WaitRules {
 };
 
 // Waits until `done()` (checked under `lock`). False with the last error set when the limit
-// passed since `lastProgress()` (ERROR_INTERNET_TIMEOUT) or the hook said cancel
-// (ERROR_INTERNET_OPERATION_CANCELLED). The hook runs with `lock` released.
+// passed since `lastProgress()` (ERROR_INTERNET_TIMEOUT) or the hook has said cancel for
+// 0.4 s (ERROR_INTERNET_OPERATION_CANCELLED). The hook runs with `lock` released.
 bool WaitSliced(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                 const std::function<bool()>& done,
                 const std::function<std::chrono::steady_clock::time_point()>& lastProgress,
                 const WaitRules& rules);
+
+// Runs `work` on a new thread nobody joins. A Win32 thread, not std::thread: under Wine a
+// detached pthread of the MinGW runtime now and then ends before its routine runs.
+void StartDetached(std::function<void()> work);
 
 // What a call made on a helper thread left in that thread's state.
 struct CallState {

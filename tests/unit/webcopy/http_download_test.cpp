@@ -621,3 +621,30 @@ TEST_F(WebCopyRun, UnreadableServerValues) {
     EXPECT_FALSE(wc->Items[0].Done);
     EXPECT_FALSE(fake.Exists("C:\\dl\\x.bin"));
 }
+
+// A body without a length cannot be told from one cut short: it replaces nothing unless the
+// job allows an unconfirmed length.
+TEST_F(WebCopyRun, BodyWithoutLengthIsDoneOnlyWhenAllowed) {
+    for (const bool allow : {false, true}) {
+        SCOPED_TRACE(allow);
+        events.clear();
+        RecordEvents();
+        wc->Items.Clear();
+        fake.WriteFile(kTarget, "old");
+        AddHttp(kUrl);
+        wc->Items[0].AllowUnconfirmedLength = allow;
+        HttpResponse r;
+        r.body = Body(10000);
+        r.hasContentLength = false;
+        fake.SetHttp(kUrl, r);
+        wc->Execute();
+        EXPECT_EQ(wc->Items[0].Done, allow);
+        EXPECT_EQ(fake.ReadFile(kTarget), allow ? Body(10000) : "old");
+        EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"a.bin"}));
+        if (!allow) {
+            EXPECT_EQ(events, (Events{"BeforeDialogShow", "FileStart 0", "OverWrite C:\\dl\\a.bin", "Error 4",
+                                      "Info 4 Length not confirmed by server for http://srv/dir/a.bin",
+                                      "FileDone 0", "CopyDone"}));
+        }
+    }
+}
