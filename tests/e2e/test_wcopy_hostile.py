@@ -392,7 +392,7 @@ class WcopyHostileTest(unittest.TestCase):
         self.addCleanup(server.stop)
         target = os.path.join(self.out, "dl", "huge.bin")
         self.addCleanup(lambda: os.path.exists(target) and os.remove(target))
-        run = self.wcopy("--no-dialog", "--resume", "--http", server.url + "huge.bin", "--to", self.win("dl"),
+        run = self.wcopy("--no-dialog", "--http", server.url + "huge.bin", "--resume", "--to", self.win("dl"),
                          timeout=500)
         self.assertEqual((run.exit_code, run.job(0)), (0, "Done"), run.raw)
         self.assertEqual([l for l, _ in server.requests], ["GET /huge.bin HTTP/1.1"] * 2, "one break, one resume")
