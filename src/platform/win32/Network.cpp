@@ -1,17 +1,15 @@
 // WinInet through thin wrappers. Body reads get a read-ahead buffer: WinInet costs much
 // per call under Wine, and the transfers read in small blocks.
 #include <algorithm>
+#include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <thread>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
-#include <optional>
-#include <array>
-#include <functional>
 
 #include "platform/win32/Defaults.h"
 #include "platform/win32/StallPump.h"
@@ -55,7 +53,6 @@ public:
             broken = broken_.count(RootOf(h)) > 0;
             broken_.erase(h);
             parents_.erase(h);
-            if (h == session_) session_ = nullptr;
         }
         if (broken) {
             StartDetached([h] { ::InternetCloseHandle(h); });
@@ -78,7 +75,6 @@ public:
     bool SetStallLimit(HINTERNET request, uint32_t ms) override {
         if (IsSession(request)) {
             std::lock_guard<std::mutex> lock(mu_);
-            session_ = request;
             callLimit_ = ms;
             return true;
         }
@@ -114,7 +110,7 @@ public:
         HINTERNET h = OpenBounded(session, [session, url, extra, hasHeaders, flags, context] {
             return ::InternetOpenUrlA(session, url.c_str(), hasHeaders ? extra.c_str() : nullptr,
                                       static_cast<DWORD>(extra.size()), flags, context);
-        });
+        }, true);
         return OwnHandle(Track(h, true));
     }
 
@@ -167,7 +163,7 @@ public:
         HINTERNET h = OpenBounded(session, [=] {
             return ::InternetConnectA(session, server.c_str(), port, hasUser ? u.c_str() : nullptr,
                                       hasPassword ? p.c_str() : nullptr, service, flags, context);
-        });
+        }, true);
         return OwnHandle(Track(h, false));
     }
 
@@ -377,8 +373,10 @@ private:
 
     // A call that waits for a server: on a helper thread under the run's rules, given up on
     // at the limit or the user's cancel (the connection then serves nothing more).
+    // A call that opens a connection over the session (a URL, an FTP login) leaves the
+    // session usable when it is given up on: `on` is then the session and stays whole.
     intptr_t Bounded(HINTERNET on, std::function<intptr_t()> call,
-                     std::function<void(intptr_t)> orphan = nullptr) {
+                     std::function<void(intptr_t)> orphan = nullptr, bool opensConnection = false) {
         const WaitRules rules = Rules();
         HINTERNET root;
         {
@@ -399,8 +397,10 @@ private:
             const DWORD error = ::GetLastError();
             lastCall_ = CallState{error, false, 0, std::string()};
             std::lock_guard<std::mutex> lock(mu_);
-            broken_.insert(root);
-            brokenError_ = error;
+            if (!opensConnection) {
+                broken_.insert(root);
+                brokenError_ = error;
+            }
             ::SetLastError(error);
             return 0;
         }
@@ -409,12 +409,13 @@ private:
     }
 
     // The same for a call that opens a handle: one given up on is closed when it comes.
-    HINTERNET OpenBounded(HINTERNET on, std::function<HINTERNET()> open) {
+    HINTERNET OpenBounded(HINTERNET on, std::function<HINTERNET()> open, bool opensConnection = false) {
         return reinterpret_cast<HINTERNET>(
             Bounded(on, [open = std::move(open)] { return reinterpret_cast<intptr_t>(open()); },
                     [](intptr_t h) {
                         if (h) ::InternetCloseHandle(reinterpret_cast<HINTERNET>(h));
-                    }));
+                    },
+                    opensConnection));
     }
 
     StallPump* Pump(HINTERNET h) {
@@ -435,7 +436,6 @@ private:
     std::unordered_map<HINTERNET, HINTERNET> parents_;  // a transfer's or search's connection
     std::unordered_set<HINTERNET> broken_;  // connections whose call was given up on
     DWORD brokenError_ = ERROR_INTERNET_TIMEOUT;
-    HINTERNET session_ = nullptr;
     DWORD callLimit_ = 0;
     std::function<bool()> hook_;
     std::optional<CallState> lastCall_;  // the last bounded call's state, for its reply
