@@ -1,7 +1,6 @@
 // WinInet through thin wrappers. Body reads get a read-ahead buffer: WinInet costs much
 // per call under Wine, and the transfers read in small blocks.
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -9,7 +8,8 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "platform/win32/Defaults.h"
 #include "platform/win32/StallPump.h"
@@ -25,6 +25,82 @@ constexpr DWORD kPumpReadAhead = 256 * 1024;
 
 // A refill that took at most this long lets the next one ask for twice as much.
 constexpr std::chrono::microseconds kQuickRefill{4000};
+
+// One call that waits for a server, as a record: it may be made on a helper thread that the
+// caller stops waiting for, so it owns everything the call reads or writes.
+struct NetCall {
+    enum Op {
+        Close, OpenUrl, Connect, SendRequest, SendRequestEx, EndRequest, GetDirectory, SetDirectory,
+        CreateDirectory, FindFirst, FindNext, OpenFile, DeleteFile, RenameFile, Command
+    };
+    NetCall(Op what, HINTERNET on, std::string first = std::string())
+        : op(what), h(on), a(std::move(first)) {}
+    Op op;
+    HINTERNET h;
+    std::string a, b;  // URL, server, name, folder, command; headers, second name
+    const char* user = nullptr;  // into u, p: kept apart, a null pointer means none
+    const char* password = nullptr;
+    std::string u, p;
+    bool hasB = false;
+    DWORD x = 0, y = 0;  // flags; access, port or total length
+    DWORD service = 0;
+    uintptr_t context = 0;
+    WIN32_FIND_DATAA found{};
+    char dir[256] = {};
+};
+
+intptr_t Perform(NetCall& c) {
+    switch (c.op) {
+    case NetCall::Close:
+        return ::InternetCloseHandle(c.h);
+    case NetCall::OpenUrl:
+        return reinterpret_cast<intptr_t>(::InternetOpenUrlA(c.h, c.a.c_str(), c.hasB ? c.b.c_str() : nullptr,
+                                                             static_cast<DWORD>(c.b.size()), c.x, c.context));
+    case NetCall::Connect:
+        return reinterpret_cast<intptr_t>(::InternetConnectA(c.h, c.a.c_str(), static_cast<INTERNET_PORT>(c.y),
+                                                             c.user ? c.u.c_str() : nullptr,
+                                                             c.password ? c.p.c_str() : nullptr, c.service,
+                                                             c.x, c.context));
+    case NetCall::SendRequest:
+        return ::HttpSendRequestA(c.h, nullptr, 0, nullptr, 0);
+    case NetCall::SendRequestEx: {
+        INTERNET_BUFFERSA buffers = {};
+        buffers.dwStructSize = sizeof buffers;
+        buffers.dwBufferTotal = c.y;
+        return ::HttpSendRequestExA(c.h, &buffers, nullptr, c.x, 0);
+    }
+    case NetCall::EndRequest:
+        return ::HttpEndRequestA(c.h, nullptr, 0, 0);
+    case NetCall::GetDirectory: {
+        DWORD length = sizeof c.dir - 1;
+        return ::FtpGetCurrentDirectoryA(c.h, c.dir, &length);
+    }
+    case NetCall::SetDirectory:
+        return ::FtpSetCurrentDirectoryA(c.h, c.a.c_str());
+    case NetCall::CreateDirectory:
+        return ::FtpCreateDirectoryA(c.h, c.a.c_str());
+    case NetCall::FindFirst:
+        return reinterpret_cast<intptr_t>(
+            ::FtpFindFirstFileA(c.h, c.a.empty() ? nullptr : c.a.c_str(), &c.found, c.x, c.context));
+    case NetCall::FindNext:
+        return ::InternetFindNextFileA(c.h, &c.found);
+    case NetCall::OpenFile:
+        return reinterpret_cast<intptr_t>(::FtpOpenFileA(c.h, c.a.c_str(), c.y, c.x, c.context));
+    case NetCall::DeleteFile:
+        return ::FtpDeleteFileA(c.h, c.a.c_str());
+    case NetCall::RenameFile:
+        return ::FtpRenameFileA(c.h, c.a.c_str(), c.b.c_str());
+    case NetCall::Command:
+        return ::FtpCommandA(c.h, FALSE, c.x, c.a.c_str(), 0, nullptr);
+    }
+    return 0;
+}
+
+// The calls whose result is a handle: one given up on is closed when it comes.
+bool OpensHandle(NetCall::Op op) {
+    return op == NetCall::OpenUrl || op == NetCall::Connect || op == NetCall::FindFirst ||
+           op == NetCall::OpenFile;
+}
 
 struct ReadAhead {
     std::unique_ptr<char[]> data{new char[kPumpReadAhead]};
@@ -50,16 +126,15 @@ public:
             std::lock_guard<std::mutex> lock(mu_);
             readers_.erase(h);
             pumps_.erase(h);
-            broken = broken_.count(RootOf(h)) > 0;
-            broken_.erase(h);
-            parents_.erase(h);
+            broken = IsBroken(RootOf(h));
+            Forget(h);
         }
         if (broken) {
             StartDetached([h] { ::InternetCloseHandle(h); });
             ::SetLastError(ERROR_INTERNET_TIMEOUT);
             return false;
         }
-        return Bounded(h, [h]() -> intptr_t { return ::InternetCloseHandle(h); }) != 0;
+        return Run(NetCall{NetCall::Close, h}) != 0;
     }
 
     bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override {
@@ -104,13 +179,12 @@ public:
 
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override {
-        std::string extra;
-        if (headers) extra = headersLength == 0xFFFFFFFFu ? std::string(headers) : std::string(headers, headersLength);
-        const bool hasHeaders = headers != nullptr;
-        HINTERNET h = OpenBounded(session, [session, url, extra, hasHeaders, flags, context] {
-            return ::InternetOpenUrlA(session, url.c_str(), hasHeaders ? extra.c_str() : nullptr,
-                                      static_cast<DWORD>(extra.size()), flags, context);
-        }, true);
+        NetCall c{NetCall::OpenUrl, session, url};
+        if (headers) c.b = headersLength == 0xFFFFFFFFu ? std::string(headers) : std::string(headers, headersLength);
+        c.hasB = headers != nullptr;
+        c.x = flags;
+        c.context = context;
+        HINTERNET h = reinterpret_cast<HINTERNET>(Run(std::move(c), true));
         return OwnHandle(Track(h, true));
     }
 
@@ -158,12 +232,16 @@ public:
                               const char* user, const char* password, uint32_t service,
                               uint32_t flags, uintptr_t context) override {
         // An FTP connect waits for the greeting and the login.
-        const std::string u = user ? user : "", p = password ? password : "";
-        const bool hasUser = user != nullptr, hasPassword = password != nullptr;
-        HINTERNET h = OpenBounded(session, [=] {
-            return ::InternetConnectA(session, server.c_str(), port, hasUser ? u.c_str() : nullptr,
-                                      hasPassword ? p.c_str() : nullptr, service, flags, context);
-        }, true);
+        NetCall c{NetCall::Connect, session, server};
+        if (user) c.u = user;
+        if (password) c.p = password;
+        c.user = user ? "" : nullptr;
+        c.password = password ? "" : nullptr;
+        c.y = port;
+        c.service = service;
+        c.x = flags;
+        c.context = context;
+        HINTERNET h = reinterpret_cast<HINTERNET>(Run(std::move(c), true));
         return OwnHandle(Track(h, false));
     }
 
@@ -177,18 +255,14 @@ public:
     // The request's buffered body belongs to the answer it replaces.
     bool HttpSendRequest(HINTERNET request) override {
         if (ReadAhead* ra = Reader(request)) ra->pos = ra->end = 0;
-        return Bounded(request, [request]() -> intptr_t {
-                   return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0);
-               }) != 0;
+        return Run(NetCall{NetCall::SendRequest, request}) != 0;
     }
 
     bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) override {
-        return Bounded(request, [request, totalLength, flags]() -> intptr_t {
-                   INTERNET_BUFFERSA buffers = {};
-                   buffers.dwStructSize = sizeof buffers;
-                   buffers.dwBufferTotal = totalLength;
-                   return ::HttpSendRequestExA(request, &buffers, nullptr, flags, 0);
-               }) != 0;
+        NetCall c{NetCall::SendRequestEx, request};
+        c.x = flags;
+        c.y = totalLength;
+        return Run(std::move(c)) != 0;
     }
 
     bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
@@ -206,44 +280,40 @@ public:
     }
 
     bool HttpEndRequest(HINTERNET request) override {
-        return Bounded(request, [request]() -> intptr_t { return ::HttpEndRequestA(request, nullptr, 0, 0); }) != 0;
+        return Run(NetCall{NetCall::EndRequest, request}) != 0;
     }
 
     bool FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) override {
-        auto buf = std::make_shared<std::array<char, 256>>();
-        const bool ok = Bounded(connect, [connect, buf]() -> intptr_t {
-                            DWORD length = 255;
-                            return ::FtpGetCurrentDirectoryA(connect, buf->data(), &length);
-                        }) != 0;
-        if (ok) dir.assign(buf->data(), strnlen(buf->data(), buf->size()));
-        return ok;
+        NetCall* done = nullptr;
+        if (!Run(NetCall{NetCall::GetDirectory, connect}, false, &done)) return false;
+        dir.assign(done->dir, strnlen(done->dir, sizeof done->dir));
+        return true;
     }
 
     bool FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) override {
-        return Bounded(connect, [connect, dir]() -> intptr_t { return ::FtpSetCurrentDirectoryA(connect, dir.c_str()); }) != 0;
+        return Run(NetCall{NetCall::SetDirectory, connect, dir}) != 0;
     }
 
     bool FtpCreateDirectory(HINTERNET connect, const std::string& dir) override {
-        return Bounded(connect, [connect, dir]() -> intptr_t { return ::FtpCreateDirectoryA(connect, dir.c_str()); }) != 0;
+        return Run(NetCall{NetCall::CreateDirectory, connect, dir}) != 0;
     }
 
     InetHandle FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
                                uint32_t flags, uintptr_t context) override {
         // The search reads the whole listing before it returns.
-        auto found = std::make_shared<WIN32_FIND_DATAA>();
-        HINTERNET h = OpenBounded(connect, [connect, search, found, flags, context] {
-            return ::FtpFindFirstFileA(connect, search.empty() ? nullptr : search.c_str(), found.get(),
-                                       flags, context);
-        });
-        if (h) data = ToFindData(*found);
+        NetCall c{NetCall::FindFirst, connect, search};
+        c.x = flags;
+        c.context = context;
+        NetCall* done = nullptr;
+        HINTERNET h = reinterpret_cast<HINTERNET>(Run(std::move(c), false, &done));
+        if (h) data = ToFindData(done->found);
         return OwnHandle(Track(h, false, connect));
     }
 
     bool InternetFindNextFile(HINTERNET find, FindData& data) override {
-        auto found = std::make_shared<WIN32_FIND_DATAA>();
-        if (!Bounded(find, [find, found]() -> intptr_t { return ::InternetFindNextFileA(find, found.get()); }))
-            return false;
-        data = ToFindData(*found);
+        NetCall* done = nullptr;
+        if (!Run(NetCall{NetCall::FindNext, find}, false, &done)) return false;
+        data = ToFindData(done->found);
         return true;
     }
 
@@ -256,26 +326,28 @@ public:
 
     InetHandle FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                           uint32_t flags, uintptr_t context) override {
-        HINTERNET h = OpenBounded(connect, [connect, name, access, flags, context] {
-            return ::FtpOpenFileA(connect, name.c_str(), access, flags, context);
-        });
+        NetCall c{NetCall::OpenFile, connect, name};
+        c.y = access;
+        c.x = flags;
+        c.context = context;
+        HINTERNET h = reinterpret_cast<HINTERNET>(Run(std::move(c)));
         return OwnHandle(Track(h, (access & GENERIC_READ) != 0, connect));
     }
 
     bool FtpDeleteFile(HINTERNET connect, const std::string& name) override {
-        return Bounded(connect, [connect, name]() -> intptr_t { return ::FtpDeleteFileA(connect, name.c_str()); }) != 0;
+        return Run(NetCall{NetCall::DeleteFile, connect, name}) != 0;
     }
 
     bool FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) override {
-        return Bounded(connect, [connect, from, to]() -> intptr_t {
-                   return ::FtpRenameFileA(connect, from.c_str(), to.c_str());
-               }) != 0;
+        NetCall c{NetCall::RenameFile, connect, from};
+        c.b = to;
+        return Run(std::move(c)) != 0;
     }
 
     bool FtpCommand(HINTERNET connect, uint32_t flags, const std::string& command) override {
-        return Bounded(connect, [connect, flags, command]() -> intptr_t {
-                   return ::FtpCommandA(connect, FALSE, flags, command.c_str(), 0, nullptr);
-               }) != 0;
+        NetCall c{NetCall::Command, connect, command};
+        c.x = flags;
+        return Run(std::move(c)) != 0;
     }
 
     // The reply may have been read on a helper thread: it was taken there.
@@ -311,11 +383,8 @@ private:
         if (!h) return h;
         std::lock_guard<std::mutex> lock(mu_);
         pumps_.erase(h);
-        broken_.erase(h);
-        if (connection)
-            parents_[h] = connection;
-        else
-            parents_.erase(h);
+        Forget(h);
+        if (connection) parents_.emplace_back(h, connection);
         if (readAhead)
             readers_[h] = std::make_unique<ReadAhead>();
         else
@@ -351,10 +420,21 @@ private:
                type == INTERNET_HANDLE_TYPE_INTERNET;
     }
 
+    bool IsBroken(HINTERNET h) const { return std::find(broken_.begin(), broken_.end(), h) != broken_.end(); }
+
+    // A handle value that is closed (or handed out anew) carries nothing over.
+    void Forget(HINTERNET h) {
+        broken_.erase(std::remove(broken_.begin(), broken_.end(), h), broken_.end());
+        parents_.erase(std::remove_if(parents_.begin(), parents_.end(),
+                                      [h](const std::pair<HINTERNET, HINTERNET>& link) { return link.first == h; }),
+                       parents_.end());
+    }
+
     // The connection a handle belongs to: its own for a connection or a URL's request.
     HINTERNET RootOf(HINTERNET h) const {
-        auto it = parents_.find(h);
-        return it == parents_.end() ? h : it->second;
+        for (const auto& link : parents_)
+            if (link.first == h) return link.second;
+        return h;
     }
 
     WaitRules Rules() {
@@ -367,38 +447,48 @@ private:
     void GaveUp(HINTERNET h, const StallPump& pump) {
         if (!pump.SpentBy()) return;
         std::lock_guard<std::mutex> lock(mu_);
-        broken_.insert(RootOf(h));
+        broken_.push_back(RootOf(h));
         brokenError_ = pump.SpentBy();
     }
 
     // A call that waits for a server: on a helper thread under the run's rules, given up on
-    // at the limit or the user's cancel (the connection then serves nothing more).
-    // A call that opens a connection over the session (a URL, an FTP login) leaves the
-    // session usable when it is given up on: `on` is then the session and stays whole.
-    intptr_t Bounded(HINTERNET on, std::function<intptr_t()> call,
-                     std::function<void(intptr_t)> orphan = nullptr, bool opensConnection = false) {
+    // at the limit or the user's cancel; its connection then serves nothing more, except
+    // when the call opens a connection over the session (a URL, an FTP login), which leaves
+    // the session as it was. `done` (when given) then points at the record after the call,
+    // valid until the next one.
+    intptr_t Run(NetCall call, bool opensConnection = false, NetCall** done = nullptr) {
         const WaitRules rules = Rules();
         HINTERNET root;
         {
             std::lock_guard<std::mutex> lock(mu_);
-            root = RootOf(on);
-            if (broken_.count(root)) {
+            root = RootOf(call.h);
+            if (IsBroken(root)) {
                 ::SetLastError(brokenError_);
                 return 0;
             }
         }
+        last_ = std::make_shared<NetCall>(std::move(call));
+        if (done) *done = last_.get();
         if (!rules.Active()) {
             lastCall_.reset();
-            return call();
+            return Perform(*last_);
         }
+        std::shared_ptr<NetCall> record = last_;
+        const bool handle = OpensHandle(record->op);
         intptr_t result = 0;
         CallState state;
-        if (!CallBounded(rules, std::move(call), std::move(orphan), result, state)) {
+        if (!CallBounded(rules, [record] { return Perform(*record); },
+                         [handle](intptr_t h) {
+                             if (handle && h) ::InternetCloseHandle(reinterpret_cast<HINTERNET>(h));
+                         },
+                         result, state)) {
             const DWORD error = ::GetLastError();
             lastCall_ = CallState{error, false, 0, std::string()};
+            last_ = std::make_shared<NetCall>(NetCall{NetCall::Close, nullptr});  // the helper keeps its own
+            if (done) *done = last_.get();
             std::lock_guard<std::mutex> lock(mu_);
             if (!opensConnection) {
-                broken_.insert(root);
+                broken_.push_back(root);
                 brokenError_ = error;
             }
             ::SetLastError(error);
@@ -406,16 +496,6 @@ private:
         }
         lastCall_ = state;
         return result;
-    }
-
-    // The same for a call that opens a handle: one given up on is closed when it comes.
-    HINTERNET OpenBounded(HINTERNET on, std::function<HINTERNET()> open, bool opensConnection = false) {
-        return reinterpret_cast<HINTERNET>(
-            Bounded(on, [open = std::move(open)] { return reinterpret_cast<intptr_t>(open()); },
-                    [](intptr_t h) {
-                        if (h) ::InternetCloseHandle(reinterpret_cast<HINTERNET>(h));
-                    },
-                    opensConnection));
     }
 
     StallPump* Pump(HINTERNET h) {
@@ -433,12 +513,14 @@ private:
     std::mutex mu_;
     std::unordered_map<HINTERNET, std::unique_ptr<ReadAhead>> readers_;
     std::unordered_map<HINTERNET, std::unique_ptr<StallPump>> pumps_;
-    std::unordered_map<HINTERNET, HINTERNET> parents_;  // a transfer's or search's connection
-    std::unordered_set<HINTERNET> broken_;  // connections whose call was given up on
+    // Few handles are open at a time: plain lists.
+    std::vector<std::pair<HINTERNET, HINTERNET>> parents_;  // a transfer's or search's connection
+    std::vector<HINTERNET> broken_;  // connections whose call was given up on
     DWORD brokenError_ = ERROR_INTERNET_TIMEOUT;
     DWORD callLimit_ = 0;
     std::function<bool()> hook_;
     std::optional<CallState> lastCall_;  // the last bounded call's state, for its reply
+    std::shared_ptr<NetCall> last_;      // the last call's record, for what it returned
 };
 
 }  // namespace

@@ -11,18 +11,17 @@ constexpr std::chrono::milliseconds kSlice{50};
 // server's verdict, the deletion of what it left) gets this long to end by itself: what it
 // cleans up stays clean, and the cancel still ends the wait within half a second.
 constexpr std::chrono::milliseconds kCancelGrace{400};
+
+DWORD WINAPI RunDetached(LPVOID work) {  // owns `work`
+    std::unique_ptr<std::function<void()>> w(static_cast<std::function<void()>*>(work));
+    (*w)();
+    return 0;
+}
 }
 
 void StartDetached(std::function<void()> work) {
     auto* owned = new std::function<void()>(std::move(work));
-    HANDLE thread = ::CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            std::unique_ptr<std::function<void()>> w(static_cast<std::function<void()>*>(p));
-            (*w)();
-            return 0;
-        },
-        owned, 0, nullptr);
+    HANDLE thread = ::CreateThread(nullptr, 0, RunDetached, owned, 0, nullptr);
     if (!thread) {
         // No thread: the work runs here, so that a caller is never left waiting for nothing.
         std::unique_ptr<std::function<void()>> w(owned);
