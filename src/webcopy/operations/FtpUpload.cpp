@@ -42,6 +42,25 @@ std::string RemoteTemporaryName(const std::string& name) {
     return name + tag;
 }
 
+// The upload's connection was given up on (a stall, or a cancel while the server was still
+// answering): a fresh connection removes the temporary file it left. Nothing is reported;
+// the upload has failed already.
+void RemoveLeftover(Run& run, const Job& job, const std::string& folder, const std::string& name) {
+    platform::Network& net = platform::Net();
+    const uint32_t code = platform::Sys().GetLastError();
+    if ((code != platform::ERROR_INTERNET_TIMEOUT_ && code != platform::ERROR_INTERNET_OPERATION_CANCELLED_) ||
+        job.FTPPort < 1 || job.FTPPort > 65535)
+        return;
+    const bool login = !job.FTPUserID.empty() && !job.FTPPassword.empty();
+    platform::InetHandle connection = net.InternetConnect(
+        run.Session.get(), job.FTPHost, static_cast<uint16_t>(job.FTPPort), login ? job.FTPUserID.c_str() : nullptr,
+        login ? job.FTPPassword.c_str() : nullptr, platform::INTERNET_SERVICE_FTP,
+        run.wc.FTPPassive ? platform::INTERNET_FLAG_PASSIVE : 0, 0);
+    if (!connection) return;
+    const std::string dir = BackslashesToSlashes(folder);
+    if (dir.empty() || net.FtpSetCurrentDirectory(connection.get(), dir)) net.FtpDeleteFile(connection.get(), name);
+}
+
 }  // namespace
 
 bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
@@ -150,7 +169,7 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     // Only what the server holds counts: its size of the file must be what was sent.
     if (complete) complete = link.RemoteSize(temporary) == std::optional<uint64_t>(sent);
     if (complete) complete = net.FtpRenameFile(link.get(), temporary, remoteName);
-    if (!complete) net.FtpDeleteFile(link.get(), temporary);
+    if (!complete && !net.FtpDeleteFile(link.get(), temporary)) RemoveLeftover(run, job, task.targetDir, temporary);
     if (run.Cancelled()) return true;
     if (readFailed) {
         run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });
