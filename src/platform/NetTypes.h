@@ -3,6 +3,7 @@
 // Win32 values, so the operations read like the calls they stand for.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Owned.h"
@@ -52,6 +53,8 @@ inline constexpr uint16_t INTERNET_DEFAULT_HTTP_PORT = 80;
 inline constexpr uint16_t INTERNET_DEFAULT_HTTPS_PORT = 443;
 inline constexpr uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
 inline constexpr uint32_t HTTP_QUERY_LAST_MODIFIED = 11;
+inline constexpr uint32_t HTTP_QUERY_VERSION = 18;
+inline constexpr uint32_t HTTP_QUERY_CONNECTION = 23;
 inline constexpr uint32_t HTTP_QUERY_STATUS_CODE = 19;
 inline constexpr uint32_t HTTP_QUERY_LOCATION = 33;
 inline constexpr uint32_t HTTP_QUERY_CONTENT_RANGE = 53;
@@ -63,6 +66,7 @@ inline constexpr uint32_t FTP_TRANSFER_TYPE_BINARY = 2;
 inline constexpr uint32_t GENERIC_READ_ = 0x80000000u;
 inline constexpr uint32_t GENERIC_WRITE_ = 0x40000000u;
 inline constexpr uint32_t ERROR_INTERNET_TIMEOUT_ = 12002;
+inline constexpr uint32_t ERROR_INTERNET_OPERATION_CANCELLED_ = 12017;
 
 // Calls that open a handle hand it out owned; the others take the raw handle (`.get()`).
 class Network {
@@ -78,9 +82,17 @@ public:
     virtual bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) = 0;
     // From now on a read (InternetReadFile) or write (InternetWriteFile) on `request` that
     // moves no byte for `ms` milliseconds fails with ERROR_INTERNET_TIMEOUT_; 0 lifts the
-    // limit. On a session: an InternetOpenUrl over it whose answer does not come within `ms`
-    // fails so. Holds where the library's own time-outs do not (Wine has none for reads).
+    // limit. On a session: every other call that waits for a server (connect, greeting,
+    // replies, listings, request answers, the close of a transfer) fails so when it has not
+    // ended within `ms`. Holds where the library's own time-outs do not (Wine has none for
+    // reads).
     virtual bool SetStallLimit(HINTERNET handle, uint32_t ms) = 0;
+    // Called on the calling thread, at least every 50 ms, while any call waits for a server;
+    // true (for 0.4 s: a call about to end may still end) gives the call up with
+    // ERROR_INTERNET_OPERATION_CANCELLED_. Empty: none.
+    // A connection whose call was given up on (cancelled or past its limit) serves no
+    // further call: each fails at once with the same error.
+    virtual void SetWaitHook(std::function<bool()> hook) = 0;
     virtual InetHandle InternetOpenUrl(HINTERNET session, const std::string& url,
                                       const char* headers, uint32_t headersLength,
                                       uint32_t flags, uintptr_t context) = 0;
@@ -99,6 +111,7 @@ public:
     virtual bool HttpSendRequest(HINTERNET request) = 0;
     // HttpSendRequestExA with an INTERNET_BUFFERS whose dwBufferTotal is `totalLength`.
     virtual bool HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) = 0;
+
     virtual bool InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
                                    uint32_t* written) = 0;
     virtual bool HttpEndRequest(HINTERNET request) = 0;

@@ -48,6 +48,9 @@ const char kUsage[] =
     "  --host H  --port N  --put  --inactive\n"
     "  --resume                an HTTP download that breaks off is kept and continued (twice\n"
     "                          in this run, and by the next run of the same download)\n"
+    "  --allow-unconfirmed-length  an HTTP body without a length (chunked, or ended by the\n"
+    "                          server's close), which a cut cannot be told from, is taken\n"
+    "                          (else it fails and the old target stays)\n"
     "  --copy PATH copies to DIR (--to), named FILE (--name) or as the source is; with\n"
     "  --host \\\\SERVER\\SHARE, PATH is inside that share, which is connected for the copy\n"
     "  with --user and --password (a share connected already is used and left connected).\n"
@@ -59,7 +62,9 @@ const char kUsage[] =
     "  --show-elapsed --show-completion --open-file --open-folder --no-cancel --close-button\n"
     "  --unique --keep-alive-auth --passive --agent A --proxy P --proxy-user U\n"
     "  --proxy-password P --caption TEXT\n"
-    "  --stall-timeout S       a transfer that moves no byte for S seconds fails (30; 0: never)\n"
+    "  --stall-timeout S       every wait for a server (connect, greeting, each reply, listing,\n"
+    "                          data, final reply, close) fails after S seconds without a byte\n"
+    "                          (30; 0: never); Cancel ends any wait at once\n"
     "Event handling:\n"
     "  --refuse-overwrite      OnCopyOverWrite answers false\n"
     "  --date-check allow|refuse  assign OnFileDateCheck with that answer\n"
@@ -173,8 +178,11 @@ void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
             if (i + 1 >= argc) Usage(arg + " needs a value");
             return argv[++i];
         };
-        auto needJob = [&]() -> TWebCopyItem& {
-            if (!job) Usage(arg + " must follow a job");
+        // A job option given before any job says which job it belongs after.
+        auto needJob = [&](const char* kind = nullptr) -> TWebCopyItem& {
+            if (!job)
+                Usage(arg + " must follow the job it applies to: " +
+                      (kind ? std::string(kind) + " URL " + arg : "--http URL, --ftp PATH, ... then " + arg));
             return *job;
         };
         if (arg == "--help" || arg == "-h") {
@@ -239,9 +247,13 @@ void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
         } else if (arg == "--inactive") {
             needJob().Active = false;
         } else if (arg == "--resume") {
-            TWebCopyItem& j = needJob();
+            TWebCopyItem& j = needJob("--http");
             if (j.Protocol != wpHttp) Usage("--resume applies to HTTP downloads");
             j.Resume = true;
+        } else if (arg == "--allow-unconfirmed-length") {
+            TWebCopyItem& j = needJob("--http");
+            if (j.Protocol != wpHttp) Usage("--allow-unconfirmed-length applies to HTTP downloads");
+            j.AllowUnconfirmedLength = true;
         } else if (arg == "--stall-timeout") {
             const std::string text = value();
             if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)

@@ -137,9 +137,22 @@ void RunItems(TWebCopy& wc) {
     HiddenView hidden;
     Run run(wc, dialog ? static_cast<ProgressView&>(*dialog) : hidden);
 
-    if (NeedsNetwork(wc.Items)) OpenSession(run);
-    RunJobs(run);  // an exception ends the run here without OnFileDone or OnCopyDone
-    CloseSession(run);
+    // Every wait for a server lets the dialog work and ends at once on the user's cancel.
+    struct WaitHook {
+        explicit WaitHook(Run& run) {
+            platform::Net().SetWaitHook([&run] {
+                Application->ProcessMessages();
+                return run.Cancelled();
+            });
+        }
+        ~WaitHook() { platform::Net().SetWaitHook(nullptr); }
+    };
+    {
+        WaitHook hook(run);
+        if (NeedsNetwork(wc.Items)) OpenSession(run);
+        RunJobs(run);  // an exception ends the run here without OnFileDone or OnCopyDone
+        CloseSession(run);
+    }
 
     if (wc.ShowOpenFile || wc.ShowOpenFolder) {
         if (wc.OnCopyDone) wc.OnCopyDone(&wc);

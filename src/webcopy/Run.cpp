@@ -18,6 +18,7 @@ Job::Job(int index, const TWebCopyItem& item)
       FTPPassword(item.FTPPassword), FTPPort(item.FTPPort), CopyNewerOnly(item.CopyNewerOnly),
       Authenticate(item.Authenticate), HTTPUserID(item.HTTPUserID),
       HTTPPassword(item.HTTPPassword), Resume(item.Resume), ResumeKey(item.ResumeKey),
+      AllowUnconfirmedLength(item.AllowUnconfirmedLength),
       FileDate(item.FileDate) {}
 
 Run::Run(TWebCopy& owner, ProgressView& progressView) : wc(owner), view(progressView) {}
@@ -28,6 +29,7 @@ uint32_t Run::StallLimitMs() const {
 }
 
 void Run::ReportError(int code, const std::function<std::string()>& text) {
+    if (Cancelled()) return;
     if (wc.OnError) wc.OnError(&wc, code);
     if (wc.OnErrorInfo) wc.OnErrorInfo(&wc, code, text ? text() : std::string());
 }

@@ -33,6 +33,7 @@ struct Job {
     const std::string HTTPUserID, HTTPPassword;
     const bool Resume;
     const std::string ResumeKey;
+    const bool AllowUnconfirmedLength;
     bool KeepConnection = false;  // the next job may go on over this job's FTP connection
 
     // In: the item's FileDate. Out: the date found, stored as the item's FoundFileDate.
@@ -85,7 +86,8 @@ public:
     // too) and its missing folders are created.
     bool PrepareTarget(std::string& target);
 
-    // OnError, then OnErrorInfo (the text is built only when that event is assigned).
+    // OnError, then OnErrorInfo (the text is built only when that event is assigned). After
+    // the user's cancel nothing is reported: what fails then fails because of it.
     void ReportError(int code, const std::function<std::string()>& text);
 
     // The file line, once per file: the file name, the server word and text, and whether

@@ -75,6 +75,10 @@ public:
     // The caller's part of what a kept partial file is tied to (the launcher: its stamp); a
     // partial file made under another key is never taken up.
     std::string ResumeKey;
+    // HTTP download: a body without an announced length (chunked, or ended by the server's
+    // close) cannot be told from one cut short, as the network library reads either as an
+    // end. Such a body is Done, and replaces the target, only when this allows it.
+    bool AllowUnconfirmedLength = false;
     // Results of the last listing run; absent until then.
     std::unique_ptr<TStringList> FileList;
     std::unique_ptr<TFileDetailItems> FileDetails;

@@ -22,6 +22,8 @@ inline constexpr const char* TextIdenticalFiles = "Cannot copy identical files "
 inline constexpr const char* TextOpenSource = "Cannot open source file ";
 inline constexpr const char* TextZeroLength = "Zero length source file ";
 inline constexpr const char* TextReadSource = "Error reading source file ";
+// Operand: the URL of a body that came without a length (the job does not allow that).
+inline constexpr const char* TextUnconfirmedLength = "Length not confirmed by server for ";
 // Operand: target path. TextCreateTarget for file copy and FTP download, TextCreateFile for
 // the HTTP download.
 inline constexpr const char* TextCreateTarget = "Cannot create target file ";

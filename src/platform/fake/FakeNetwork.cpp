@@ -321,6 +321,7 @@ std::optional<uint32_t> FakePlatform::StallLimitOf(HINTERNET h) const {
 
 // A server that went silent: the read or write waits out the handle's stall limit.
 bool FakePlatform::WaitOutStall(HINTERNET h) {
+    if (waitHook_ && waitHook_()) return Failed(12017, false);
     auto it = net_->stallLimits.find(h);
     if (it == net_->stallLimits.end() || it->second == 0)
         throw std::logic_error("fake network: a transfer waits for ever on a silent server");
@@ -380,7 +381,7 @@ bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* bu
         answer.status = net_->uploadStatus;
     }
     const HttpResponse& r = h->kind == NetHandle::UploadRequest ? answer : h->response;
-    std::optional<uint32_t> number;
+    std::optional<uint64_t> number;
     std::optional<SystemTime> time;
     std::string text;
     switch (infoLevel & 0xFFFF) {
@@ -402,7 +403,7 @@ bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* bu
         break;
     case HTTP_QUERY_CONTENT_LENGTH:
         if (!r.hasContentLength) return Failed(kErrHttpHeaderNotFound, false);
-        number = r.contentLength.value_or(static_cast<uint32_t>(r.body.size()));
+        number = r.contentLength.value_or(r.body.size());
         break;
     case HTTP_QUERY_LAST_MODIFIED:
         if (r.lastModifiedText) {
@@ -425,7 +426,8 @@ bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* bu
             *bufferLength = sizeof(uint32_t);
             return Failed(kErrInsufficientBuffer, false);
         }
-        std::memcpy(buffer, &*number, sizeof(uint32_t));
+        const auto low = static_cast<uint32_t>(*number);
+        std::memcpy(buffer, &low, sizeof low);
     } else if (infoLevel & HTTP_QUERY_FLAG_SYSTEMTIME) {
         if (!time) return Failed(kErrHttpHeaderNotFound, false);
         const uint16_t fields[8] = {time->wYear, time->wMonth, time->wDayOfWeek, time->wDay,

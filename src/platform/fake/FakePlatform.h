@@ -64,7 +64,9 @@ struct HttpResponse {
     uint32_t status = 200;
     std::string body;
     bool hasContentLength = true;             // false: no Content-Length header
-    std::optional<uint32_t> contentLength;    // announced value; the body's size when unset
+    // Announced value; the body's size when unset. The number form of the query gives its
+    // low 32 bits (as WinInet's DWORD does), the text form all of it.
+    std::optional<uint64_t> contentLength;
     std::optional<SystemTime> lastModified;   // absent when unset
     // The Last-Modified text when it cannot be read as a date (the date query then fails).
     std::optional<std::string> lastModifiedText;
@@ -387,6 +389,8 @@ public:
     bool InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) override;
     bool InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) override;
     bool SetStallLimit(HINTERNET request, uint32_t ms) override;
+    // Asked once when a transfer stalls: true ends the wait as a cancel (12017) at once.
+    void SetWaitHook(std::function<bool()> hook) override { waitHook_ = std::move(hook); }
     InetHandle InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                               uint32_t headersLength, uint32_t flags, uintptr_t context) override;
     bool HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer, uint32_t* bufferLength,
@@ -419,6 +423,7 @@ public:
 
     // Internal: a read or write on a silent server (see HttpResponse::stallAfter).
     bool WaitOutStall(HINTERNET h);
+    std::function<bool()> waitHook_;
     // Internal: counts a call; true when it must fail (the last error is then `error`).
     bool Fails(const char* name, const std::string& detail, uint32_t error);
     // Internal: MoveFile, uncounted (a rename through an open handle).

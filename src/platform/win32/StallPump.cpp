@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace platform::win32 {
@@ -14,6 +13,10 @@ namespace {
 enum Op { kNone, kRead, kWrite, kQuit };
 // What a read asks for when the handle cannot say how much has arrived.
 constexpr DWORD kShortRead = 4096;
+// A piece that took longer than this to come means the line pauses: what is there goes
+// back to the caller rather than waiting to fill the whole buffer.
+constexpr std::chrono::microseconds kPause{4000};
+using Clock = std::chrono::steady_clock;
 }
 
 struct StallPump::Shared {
@@ -25,11 +28,41 @@ struct StallPump::Shared {
     bool abandoned = false;  // the owner stopped waiting; the helper ends after its call
     std::vector<char> data;  // read: what arrived; write: what to send
     DWORD size = 0;          // asked for
-    bool onlyWhatIsThere = false;
     DWORD moved = 0;
     BOOL ok = FALSE;
     DWORD error = 0;
-    std::chrono::steady_clock::duration took{};
+    Clock::time_point progress;  // when the last byte moved (or the call began)
+    Clock::duration took{};
+
+    void Stamp() {
+        std::lock_guard<std::mutex> lock(mu);
+        progress = Clock::now();
+    }
+
+    // Pieces of what has arrived until the buffer is full, the body ends or the line pauses.
+    // Asking for no more than is there keeps each wait to the next byte: a read of more
+    // returns only when all of it has come. An FTP data handle may say nothing is there (or
+    // fail to say) while more is on its way, so that answer is followed by a short read,
+    // which waits for the next bytes or the end.
+    BOOL ReadPieces(char* into, DWORD want, DWORD& got, DWORD& lastError) {
+        got = 0;
+        while (got < want) {
+            const auto began = Clock::now();
+            DWORD available = 0;
+            if (!::InternetQueryDataAvailable(request, &available, 0, 0) || available == 0)
+                available = kShortRead;
+            DWORD n = 0;
+            if (!::InternetReadFile(request, into + got, std::min(available, want - got), &n)) {
+                lastError = ::GetLastError();
+                return got > 0;  // the failure comes again with the next read
+            }
+            if (n == 0) break;
+            got += n;
+            Stamp();
+            if (Clock::now() - began > kPause) break;
+        }
+        return TRUE;
+    }
 
     void Serve() {
         std::unique_lock<std::mutex> lock(mu);
@@ -38,27 +71,18 @@ struct StallPump::Shared {
             if (op == kQuit) return;
             const int what = op;
             const DWORD want = size;
-            const bool ask = onlyWhatIsThere;
             lock.unlock();
             BOOL result = FALSE;
             DWORD n = 0;
             DWORD lastError = 0;
-            const auto began = std::chrono::steady_clock::now();
+            const auto began = Clock::now();
             if (what == kRead) {
-                // Asking for no more than is there keeps the wait to the first byte: a read
-                // of more returns only when all of it has come. An FTP data handle may say
-                // nothing is there (or fail to say) while more is on its way, so that answer
-                // is followed by a short read, which waits for the next bytes or the end.
-                DWORD available = want;
-                if (ask && (!::InternetQueryDataAvailable(request, &available, 0, 0) || available == 0))
-                    available = kShortRead;
-                result = ::InternetReadFile(request, data.data(), std::min(available, want), &n);
-                if (!result) lastError = ::GetLastError();
+                result = ReadPieces(data.data(), want, n, lastError);
             } else {
                 result = ::InternetWriteFile(request, data.data(), want, &n);
                 if (!result) lastError = ::GetLastError();
             }
-            const auto spent = std::chrono::steady_clock::now() - began;
+            const auto spent = Clock::now() - began;
             lock.lock();
             took = spent;
             ok = result;
@@ -72,10 +96,10 @@ struct StallPump::Shared {
     }
 };
 
-StallPump::StallPump(HINTERNET request, DWORD limitMs)
-    : shared_(std::make_shared<Shared>()), limit_(limitMs) {
+StallPump::StallPump(HINTERNET request, WaitRules rules)
+    : shared_(std::make_shared<Shared>()), rules_(std::move(rules)) {
     shared_->request = request;
-    std::thread([shared = shared_] { shared->Serve(); }).detach();
+    StartDetached([shared = shared_] { shared->Serve(); });
 }
 
 StallPump::~StallPump() {
@@ -86,21 +110,20 @@ StallPump::~StallPump() {
     shared_->cv.notify_all();
 }
 
-bool StallPump::Call(int op, DWORD size, bool onlyWhatIsThere) {
+bool StallPump::Call(int op, DWORD size) {
     if (spent_) {
-        ::SetLastError(ERROR_INTERNET_TIMEOUT);
+        ::SetLastError(spent_);
         return false;
     }
     std::unique_lock<std::mutex> lock(shared_->mu);
     shared_->op = op;
     shared_->size = size;
-    shared_->onlyWhatIsThere = onlyWhatIsThere;
     shared_->done = false;
+    shared_->progress = Clock::now();
     shared_->cv.notify_all();
-    if (!shared_->cv.wait_for(lock, std::chrono::milliseconds(limit_),
-                              [this] { return shared_->done; })) {
-        spent_ = true;
-        ::SetLastError(ERROR_INTERNET_TIMEOUT);
+    Shared& s = *shared_;
+    if (!WaitSliced(lock, s.cv, [&s] { return s.done; }, [&s] { return s.progress; }, rules_)) {
+        spent_ = ::GetLastError();
         return false;
     }
     took_ = shared_->took;
@@ -108,14 +131,14 @@ bool StallPump::Call(int op, DWORD size, bool onlyWhatIsThere) {
     return shared_->ok != FALSE;
 }
 
-bool StallPump::Read(void* buffer, DWORD size, DWORD& got, bool onlyWhatIsThere) {
+bool StallPump::Read(void* buffer, DWORD size, DWORD& got) {
     got = 0;
-    if (spent_) return Call(kRead, size, false);  // the helper may still write into its buffer
+    if (spent_) return Call(kRead, size);  // the helper may still write into its buffer
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
         if (shared_->data.size() < size) shared_->data.resize(size);
     }
-    if (!Call(kRead, size, onlyWhatIsThere)) return false;
+    if (!Call(kRead, size)) return false;
     std::lock_guard<std::mutex> lock(shared_->mu);
     got = std::min(shared_->moved, size);
     std::memcpy(buffer, shared_->data.data(), got);
@@ -124,12 +147,12 @@ bool StallPump::Read(void* buffer, DWORD size, DWORD& got, bool onlyWhatIsThere)
 
 bool StallPump::Write(const void* buffer, DWORD size, DWORD& written) {
     written = 0;
-    if (spent_) return Call(kWrite, size, false);
+    if (spent_) return Call(kWrite, size);
     {
         std::lock_guard<std::mutex> lock(shared_->mu);
         shared_->data.assign(static_cast<const char*>(buffer), static_cast<const char*>(buffer) + size);
     }
-    if (!Call(kWrite, size, false)) return false;
+    if (!Call(kWrite, size)) return false;
     std::lock_guard<std::mutex> lock(shared_->mu);
     written = shared_->moved;
     return true;

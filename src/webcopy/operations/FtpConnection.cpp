@@ -10,6 +10,9 @@
 #include "webcopy/WebCopyHelpers.h"
 
 namespace webcopy {
+namespace {
+constexpr uint32_t kErrorNoMoreFiles = 18;
+}
 
 FtpFileTask TaskOfJob(const Job& job) {
     FtpFileTask task;
@@ -103,20 +106,26 @@ bool FtpLink::EnterCreating(const std::string& dir) {
     return true;
 }
 
-std::optional<uint64_t> FtpLink::RemoteSize(const std::string& name) {
+std::optional<uint64_t> FtpLink::SizeReply(const std::string& name) {
     platform::Network& net = platform::Net();
     // Some servers give sizes only in binary type; some answer SIZE not at all.
     if (net.FtpCommand(get(), platform::FTP_TRANSFER_TYPE_BINARY, "TYPE I") &&
         net.FtpCommand(get(), platform::FTP_TRANSFER_TYPE_BINARY, "SIZE " + name)) {
         uint32_t error = 0;
         std::string reply;
-        if (net.InternetGetLastResponseInfo(error, reply))
-            if (const std::optional<uint64_t> size = SizeFromReply(reply)) return size;
+        if (net.InternetGetLastResponseInfo(error, reply)) return SizeFromReply(reply);
     }
+    return std::nullopt;
+}
+
+std::optional<uint64_t> FtpLink::RemoteSize(const std::string& name) {
+    if (const std::optional<uint64_t> size = SizeReply(name)) return size;
+    platform::Network& net = platform::Net();
     platform::FindData found;
     platform::InetHandle search = net.FtpFindFirstFile(get(), name, found, 0, 0);
     // A listing names what it lists: a folder's entries or a name cut short tell nothing.
-    if (search && found.cFileName == name && !(found.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_))
+    if (search && found.cFileName == name && !(found.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_) &&
+        !IsCappedSize(found))
         return ListedSize(found);
     return std::nullopt;
 }
@@ -207,8 +216,21 @@ bool ListPlainEntries(Run& run, const Job& job, FtpLink& link, const std::string
     platform::FindData found;
     platform::InetHandle search =
         platform::Net().FtpFindFirstFile(link.get(), FileNameFromPath(mask), found, 0, 0);
-    if (!search) return true;
+    if (!search) {
+        // No match is an empty listing (error 0, or no more files); anything else is the
+        // server refusing the listing or going quiet.
+        const uint32_t code = platform::Sys().GetLastError();
+        if (code == 0 || code == kErrorNoMoreFiles) return true;
+        run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+        return false;
+    }
+    size_t entries = 0, bytes = 0;
     do {
+        if (++entries > kMaxListedEntries || (bytes += found.cFileName.size()) > kMaxListedBytes) {
+            const std::string where = job.FTPHost;
+            run.ReportError(ecReadSource, [&where] { return TextReadSource + where; });
+            return false;
+        }
         // A name is only ever an entry of this folder, never a path out of the target.
         if (IsPlainName(found.cFileName)) {
             take(found);
@@ -217,6 +239,12 @@ bool ListPlainEntries(Run& run, const Job& job, FtpLink& link, const std::string
             run.ReportError(ecRefusedName, [&name] { return TextRefusedName + name; });
         }
     } while (platform::Net().InternetFindNextFile(search.get(), found));
+    // The end of the entries, or a failure to get the next one.
+    const uint32_t code = platform::Sys().GetLastError();
+    if (code != 0 && code != kErrorNoMoreFiles) {
+        run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+        return false;
+    }
     return true;
 }
 

@@ -58,6 +58,8 @@ public:
     // The server's size of `name` in the working folder: SIZE in binary type, else the
     // listing; nothing when neither tells. The connection must have no transfer open.
     std::optional<uint64_t> RemoteSize(const std::string& name);
+    // SIZE's answer alone (in binary type); nothing when the server gives none.
+    std::optional<uint64_t> SizeReply(const std::string& name);
 
 private:
     void SaveDirectory();
@@ -76,6 +78,14 @@ void ReportFolderFailed(Run& run, const Job& job);
 
 // The size a listing entry gives, all 64 bits.
 uint64_t ListedSize(const platform::FindData& found);
+// A listed size that may stand for any size from 2 GiB up (the network library caps them).
+inline bool IsCappedSize(const platform::FindData& found) {
+    return found.nFileSizeHigh == 0 && found.nFileSizeLow == 0x7FFFFFFFu;
+}
+// Most entries one listing may bring, and most bytes of names: a server that lists without
+// end fails the job.
+inline constexpr size_t kMaxListedEntries = 100000;
+inline constexpr size_t kMaxListedBytes = 16u << 20;
 // The number of a "213 <digits>" reply (to SIZE); nothing for any other text.
 std::optional<uint64_t> SizeFromReply(const std::string& reply);
 // The code of a reply's final line ("226 Transfer complete." gives 226); 0 without one.
@@ -97,8 +107,8 @@ std::string FtpDirectoryPart(const std::string& path);
 bool IsPlainName(const std::string& name);
 // Enters the folder part of the remote mask `url` ("\" or "/" separated) and passes each
 // entry that matches its file part to `take`. An entry whose name is a path is reported and
-// passed over. The search is closed on return. False (error 6 reported, nothing listed) when
-// the folder cannot be entered.
+// passed over. The search is closed on return. False (reported) when the folder cannot be
+// entered (error 6), the server refuses the listing, it stalls or it has more than the caps.
 bool ListPlainEntries(Run& run, const Job& job, FtpLink& link, const std::string& url,
                       const std::function<void(const platform::FindData&)>& take);
 

@@ -17,25 +17,31 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
     platform::Network& net = platform::Net();
     TWebCopy& wc = run.wc;
     task.noNewerFile = false;
-    const std::string remoteName = FileNameFromPath(task.url);
+    // "\" and "/" both separate folders, in the folder part and the name alike.
+    const std::string path = BackslashesToSlashes(task.url);
+    const std::string remoteName = FileNameFromPath(path);
     if (task.updateFileLabel)
         run.SetFileLine(remoteName, wc.DlgFromServerLabel, job.FTPHost, wc.ShowServer);
 
     FtpLink link(run, KeyOfJob(job), task.keep);
     if (!link.Open(FtpLink::Cache::LookUp)) return false;
     // Nothing is fetched from another folder than the one asked for.
-    const std::string dir = FtpDirectoryPart(task.url);
+    const std::string dir = FtpDirectoryPart(path);
     if (!dir.empty() && !link.ChangeDirectory(dir)) {
         ReportFolderFailed(run, job);
         return false;
     }
 
-    // The listing gives size and date; when it does not list the file itself (refused, or
-    // a name it cannot parse), the server is asked for the size.
+    // The listing gives the date, and a size only where SIZE gives none: a listing may hold
+    // sizes of 2 GiB and more at 2147483647.
     platform::FindData found;
     const bool listed = static_cast<bool>(net.FtpFindFirstFile(link.get(), remoteName, found, 0, 0));
-    std::optional<uint64_t> size;
-    if (listed && found.cFileName == remoteName) size = ListedSize(found);
+    if (run.Cancelled()) return true;
+    if (!listed && platform::Sys().GetLastError() == platform::ERROR_INTERNET_TIMEOUT_) {
+        run.ReportError(static_cast<int>(platform::ERROR_INTERNET_TIMEOUT_),
+                        [] { return ErrorText(platform::ERROR_INTERNET_TIMEOUT_); });
+        return false;
+    }
     // A date outside the calendar is no date: no date rule, as for a file not listed.
     TDateTime serverDate = 0;
     if (listed && (task.copyNewerOnly || wc.OnFileDateCheck) &&
@@ -54,7 +60,8 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
             return false;
         }
     }
-    if (!size) size = link.RemoteSize(remoteName);
+    std::optional<uint64_t> size = link.SizeReply(remoteName);
+    if (!size && listed && found.cFileName == remoteName && !IsCappedSize(found)) size = ListedSize(found);
 
     Application->ProcessMessages();
     platform::InetHandle remote = net.FtpOpenFile(link.get(), remoteName, platform::GENERIC_READ_,
@@ -68,7 +75,7 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
     }
     Application->ProcessMessages();
     if (!remote) {
-        if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, task.url);
+        if (wc.OnURLNotFound && !run.Cancelled()) wc.OnURLNotFound(&wc, task.url);
         return false;
     }
 
@@ -82,7 +89,7 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
         return false;
     }
     // A data connection that goes silent must not hold the run for ever.
-    if (const uint32_t limit = run.StallLimitMs(); limit > 0) net.SetStallLimit(remote.get(), limit);
+    net.SetStallLimit(remote.get(), run.StallLimitMs());
 
     const ReceivedBody body = ReceiveBody(
         run, file,
@@ -91,12 +98,14 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
         },
         ProgressValue(size.value_or(0)), wc.DlgDwnload);
     // Closing the transfer reads the server's final reply: a data connection that broke
-    // off reads as a normal end, and only the reply or the size tells.
-    remote.reset();
-    const bool refused = !ReplyAccepts(LastReplyCode());
+    // off reads as a normal end, and only the reply or the size tells. Without a size only
+    // a reply of success does: a server that dies after its "150" sends none.
+    const bool closed = remote.reset();
+    const int reply = closed ? LastReplyCode() : 0;
+    const bool confirmed = closed && (size ? ReplyAccepts(reply) : reply >= 200 && reply < 300);
 
     if (run.Cancelled()) return true;  // the file goes; an old target stays as it was
-    if (body.readFailed || refused || (size && body.bytes != *size)) {
+    if (body.readFailed || !confirmed || (size && body.bytes != *size)) {
         run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });
         return false;
     }

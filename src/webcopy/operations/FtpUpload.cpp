@@ -2,6 +2,7 @@
 // against the server's copy, and the block loop with progress and cancel. The data goes to a
 // temporary name beside the server's copy and takes its name only when the server holds all
 // of it: a failed or cancelled upload leaves the server's file as it was.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -39,6 +40,25 @@ std::string RemoteTemporaryName(const std::string& name) {
     std::snprintf(tag, sizeof tag, ".%x-%x.part", static_cast<unsigned>(platform::Sys().GetCurrentProcessId()),
                   static_cast<unsigned>(platform::Sys().GetTickCount()));
     return name + tag;
+}
+
+// The upload's connection was given up on (a stall, or a cancel while the server was still
+// answering): a fresh connection removes the temporary file it left. Nothing is reported;
+// the upload has failed already.
+void RemoveLeftover(Run& run, const Job& job, const std::string& folder, const std::string& name) {
+    platform::Network& net = platform::Net();
+    const uint32_t code = platform::Sys().GetLastError();
+    if ((code != platform::ERROR_INTERNET_TIMEOUT_ && code != platform::ERROR_INTERNET_OPERATION_CANCELLED_) ||
+        job.FTPPort < 1 || job.FTPPort > 65535)
+        return;
+    const bool login = !job.FTPUserID.empty() && !job.FTPPassword.empty();
+    platform::InetHandle connection = net.InternetConnect(
+        run.Session.get(), job.FTPHost, static_cast<uint16_t>(job.FTPPort), login ? job.FTPUserID.c_str() : nullptr,
+        login ? job.FTPPassword.c_str() : nullptr, platform::INTERNET_SERVICE_FTP,
+        run.wc.FTPPassive ? platform::INTERNET_FLAG_PASSIVE : 0, 0);
+    if (!connection) return;
+    const std::string dir = BackslashesToSlashes(folder);
+    if (dir.empty() || net.FtpSetCurrentDirectory(connection.get(), dir)) net.FtpDeleteFile(connection.get(), name);
 }
 
 }  // namespace
@@ -103,10 +123,10 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
                                                   platform::FTP_TRANSFER_TYPE_BINARY, 0);
     if (!remote) {
         source->Close();
-        if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, task.url);
+        if (wc.OnURLNotFound && !run.Cancelled()) wc.OnURLNotFound(&wc, task.url);
         return false;
     }
-    if (const uint32_t limit = run.StallLimitMs(); limit > 0) net.SetStallLimit(remote.get(), limit);
+    net.SetStallLimit(remote.get(), run.StallLimitMs());
     Application->ProcessMessages();
     run.LastTargetFile = task.url;
     run.LastTargetDir = task.targetDir;
@@ -117,15 +137,21 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     unsigned char buffer[kBlockSize];
     bool readFailed = false;
     bool sendFailed = false;
+    uint32_t failure = 0;  // the network error that ended the transfer
+    // Exactly the length the file had when it was opened: a log that grows meanwhile is
+    // sent as it was then.
+    const uint64_t length = static_cast<uint64_t>(sourceSize);
     while (!run.Cancelled()) {
         Application->ProcessMessages();
         uint32_t got = 0;
-        if (!source->Read(buffer, kBlockSize, got)) {
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(kBlockSize, length - sent));
+        if (want > 0 && !source->Read(buffer, want, got)) {
             readFailed = true;
             break;
         }
         if (got > 0 && !SendBlock(remote.get(), buffer, got)) {
             sendFailed = true;
+            failure = platform::Sys().GetLastError();
             break;
         }
         sent += got;
@@ -133,18 +159,24 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
         if (got == 0) break;
     }
     source->Close();
+    if (!sendFailed && sent < length) readFailed = true;  // the file shrank
     // Closing the remote file ends the transfer; the server's final reply says whether it
     // kept the data (a full disk or a quota answers 150 first and refuses at the end).
     const bool closed = remote.reset();
+    if (!closed && !failure) failure = platform::Sys().GetLastError();
     const bool accepted = closed && ReplyAccepts(LastReplyCode());
-    bool complete = !run.Cancelled() && !readFailed && !sendFailed && accepted;
+    bool complete = !run.Cancelled() && !readFailed && !sendFailed && accepted && sent == length;
     // Only what the server holds counts: its size of the file must be what was sent.
     if (complete) complete = link.RemoteSize(temporary) == std::optional<uint64_t>(sent);
     if (complete) complete = net.FtpRenameFile(link.get(), temporary, remoteName);
-    if (!complete) net.FtpDeleteFile(link.get(), temporary);
+    if (!complete && !net.FtpDeleteFile(link.get(), temporary)) RemoveLeftover(run, job, task.targetDir, temporary);
     if (run.Cancelled()) return true;
     if (readFailed) {
         run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });
+        return false;
+    }
+    if (!complete && failure == platform::ERROR_INTERNET_TIMEOUT_) {
+        run.ReportError(static_cast<int>(failure), [failure] { return ErrorText(failure); });
         return false;
     }
     if (!complete) {

@@ -40,6 +40,19 @@ bool QueryText(platform::HINTERNET request, uint32_t info, std::string& text) {
     return true;
 }
 
+// Content-Length in all its 64 bits (the number form of the query has 32). False when the
+// answer announces none, or something that is no length.
+bool QueryLength(platform::HINTERNET request, uint64_t& length) {
+    std::string text;
+    if (!QueryText(request, platform::HTTP_QUERY_CONTENT_LENGTH, text)) return false;
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    // At most 19 digits: every such number fits in 64 bits.
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    length = std::stoull(text);
+    return true;
+}
+
 bool IsRedirect(uint32_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -114,11 +127,12 @@ bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size
     return true;
 }
 
-// The proxy's credentials go to the proxy alone, when it asks for them (407): never into a
-// URL, where the network library would take them for the destination server's. True when the
-// request was sent again with them.
+// The proxy's credentials go to the configured proxy alone, when it asks for them (407):
+// never into a URL, where the network library would take them for the destination server's,
+// and never to a server reached directly that answers 407. True when the request was sent
+// again with them.
 bool AnswerProxy(platform::HINTERNET request, const TWebCopy& wc) {
-    if (wc.ProxyUserID.empty() || wc.ProxyPassword.empty()) return false;
+    if (wc.Proxy.empty() || wc.ProxyUserID.empty() || wc.ProxyPassword.empty()) return false;
     platform::Network& net = platform::Net();
     return net.InternetSetOption(request, platform::INTERNET_OPTION_PROXY_USERNAME, wc.ProxyUserID) &&
            net.InternetSetOption(request, platform::INTERNET_OPTION_PROXY_PASSWORD, wc.ProxyPassword) &&
@@ -126,14 +140,42 @@ bool AnswerProxy(platform::HINTERNET request, const TWebCopy& wc) {
 }
 
 // Basic credentials and the one place (scheme, host and port) they were given for: a
-// redirect elsewhere goes out without them.
+// redirect elsewhere goes out without them. Through a proxy, an https request's added
+// headers are copied into the CONNECT that opens its tunnel (Wine), where the proxy reads
+// them: there they go only after the server asked (401) over a tunnel that stays open, so
+// that the request with them travels inside it.
 struct Credentials {
     std::string user, password, origin;
-    std::string HeaderFor(const std::string& url) const {
-        if ((user.empty() && password.empty()) || UrlOrigin(url) != origin) return std::string();
+    bool tunnelOpen = false;  // a 401 came through a proxy's tunnel that stays open
+    bool Have() const { return !user.empty() || !password.empty(); }
+    std::string HeaderFor(const std::string& url, bool viaProxy) const {
+        if (!Have() || UrlOrigin(url) != origin) return std::string();
+        if (viaProxy && UpperCase(url.substr(0, 8)) == "HTTPS://" && !tunnelOpen) return std::string();
         return "Authorization: Basic " + EncodeBase64(user + ":" + password) + "\r\n\r\n";
     }
 };
+
+// Whether the connection an answer came on stays open for the next request.
+bool StaysOpen(platform::HINTERNET request) {
+    std::string version, connection;
+    if (!QueryText(request, platform::HTTP_QUERY_VERSION, version) || UpperCase(version) != "HTTP/1.1")
+        return false;
+    return !QueryText(request, platform::HTTP_QUERY_CONNECTION, connection) ||
+           LowerCase(connection).find("close") == std::string::npos;
+}
+
+// Reads what is left of an answer's body (a short error page), so that its connection goes
+// back for the next request. False when it is more than a page or the read failed.
+bool Drain(platform::HINTERNET request) {
+    unsigned char buffer[4096];
+    for (uint32_t total = 0; total <= 65536;) {
+        uint32_t n = 0;
+        if (!platform::Net().InternetReadFile(request, buffer, sizeof buffer, &n)) return false;
+        if (n == 0) return true;
+        total += n;
+    }
+    return false;
+}
 
 // The validator the server sent with this answer (see ResumeValidator).
 std::string ValidatorOf(platform::HINTERNET request) {
@@ -151,10 +193,8 @@ bool IsTheRest(platform::HINTERNET request, uint64_t offset, const PartialKey& k
     if (!QueryText(request, platform::HTTP_QUERY_CONTENT_RANGE, text) ||
         !ParseContentRange(text, range))
         return false;
-    uint32_t length = 0;
-    if (QueryNumber(request, platform::HTTP_QUERY_CONTENT_LENGTH, length) &&
-        length != range.last - range.first + 1)
-        return false;
+    uint64_t length = 0;
+    if (QueryLength(request, length) && length != range.last - range.first + 1) return false;
     return range.first == offset && range.total == key.length && range.last + 1 == key.length &&
            ValidatorOf(request) == key.validator;
 }
@@ -176,15 +216,16 @@ bool OpenRequest(Run& run, const Job& job, Credentials& credentials, uint32_t fl
     platform::Network& net = platform::Net();
     TWebCopy& wc = run.wc;
     std::string url = job.URL;
+    const bool viaProxy = !wc.Proxy.empty();
     int redirects = 0;
     for (;;) {
-        const std::string header = extraHeaders + credentials.HeaderFor(url);
+        const std::string header = extraHeaders + credentials.HeaderFor(url, viaProxy);
         request = net.InternetOpenUrl(run.Session.get(), url,
                                       header.empty() ? nullptr : header.c_str(),
                                       static_cast<uint32_t>(header.size()), flags, 0);
         Application->ProcessMessages();
         if (!request) {
-            if (wc.OnURLNotFound) wc.OnURLNotFound(&wc, url);
+            if (wc.OnURLNotFound && !run.Cancelled()) wc.OnURLNotFound(&wc, url);
             return false;
         }
         // A response without a readable status is no answer to go on with.
@@ -209,12 +250,23 @@ bool OpenRequest(Run& run, const Job& job, Credentials& credentials, uint32_t fl
                 continue;
             }
         }
+        // Credentials held back from a tunnel go once it is open and the server asked.
+        if (status == 401 && viaProxy && credentials.Have() && !credentials.tunnelOpen &&
+            credentials.HeaderFor(url, false).size() > 0) {
+            if (StaysOpen(request.get()) && Drain(request.get())) {
+                credentials.tunnelOpen = true;
+                request.reset();
+                continue;
+            }
+        }
         if (status != 401 || job.Authenticate == waNever) return true;
         // What is typed is for the server that asked.
         if (!ShowLoginDialog("Connect to " + ServerFromUrl(url), credentials.user,
                              credentials.password))
             return false;
         credentials.origin = UrlOrigin(url);
+        credentials.tunnelOpen = false;
+        if (viaProxy && StaysOpen(request.get()) && Drain(request.get())) credentials.tunnelOpen = true;
         request.reset();
     }
 }
@@ -307,9 +359,8 @@ bool HttpDownload(Run& run, Job& job) {
             if (!run.PrepareTarget(target)) return false;
         }
 
-        uint32_t contentLength = 0;
-        if (!QueryNumber(request.get(), platform::HTTP_QUERY_CONTENT_LENGTH, contentLength))
-            contentLength = 0;
+        uint64_t contentLength = 0;
+        const bool announced = QueryLength(request.get(), contentLength);
         // What a part of this answer would be tied to; without a validator and a length a
         // part could not be told from another file's.
         const PartialKey key = offset > 0 ? *partial.Key()
@@ -340,8 +391,7 @@ bool HttpDownload(Run& run, Job& job) {
             if (resumable) partial.Discard();
         };
 
-        if (const uint32_t limit = run.StallLimitMs(); limit > 0)
-            net.SetStallLimit(request.get(), limit);
+        net.SetStallLimit(request.get(), run.StallLimitMs());
         uint32_t readError = 0;
         bool failed = false;
         const ReceivedBody body = ReceiveBody(
@@ -354,7 +404,7 @@ bool HttpDownload(Run& run, Job& job) {
                 failed = true;
                 return got > 0;  // what came before the failure is kept; the next read fails
             },
-            static_cast<uint32_t>(total > 0 ? total : contentLength), wc.DlgDwnload, offset);
+            ProgressValue(total > 0 ? total : contentLength), wc.DlgDwnload, offset);
         request.reset();
         const bool result = body.bytes > 0;
 
@@ -371,6 +421,12 @@ bool HttpDownload(Run& run, Job& job) {
         // A body that breaks off is not a download: the caller would take the part for the
         // whole. With resume the part is kept for the next try, and a break that is not a
         // stall is tried again from there at once.
+        // A length announced is the length: a body that runs past it is no such file either.
+        if (announced && offset == 0 && body.bytes > expected && !body.readFailed) {
+            discard();
+            run.ReportError(ecReadSource, [&plainUrl] { return TextReadSource + plainUrl; });
+            return false;
+        }
         if (body.readFailed || (expected > 0 && body.bytes < expected)) {
             const bool kept = resumable && offset + body.bytes > 0 && file.Keep();
             if (kept) {
@@ -397,6 +453,12 @@ bool HttpDownload(Run& run, Job& job) {
         }
         if (!result) {  // an empty body: nothing arrived to put in place
             discard();
+            return false;
+        }
+        // Without a length, a cut reads as the end: such a body is not known to be whole.
+        if (!announced && offset == 0 && !job.AllowUnconfirmedLength) {
+            discard();
+            run.ReportError(ecReadSource, [&plainUrl] { return TextUnconfirmedLength + plainUrl; });
             return false;
         }
         if (!file.Commit()) {

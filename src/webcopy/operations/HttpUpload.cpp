@@ -1,6 +1,7 @@
 // HTTP upload of one local file as the body of a POST or PUT: the connection to the URL's
 // host, port and scheme, the length announced before a body streamed in 4 KiB blocks with
 // progress and cancel, and the server's answer.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -127,26 +128,25 @@ bool HttpUpload(Run& run, Job& job) {
 
     if (!net.HttpSendRequestEx(request.get(), total, platform::HSR_INITIATE))
         return networkFailed(sys.GetLastError());
-    if (const uint32_t limit = run.StallLimitMs(); limit > 0) net.SetStallLimit(request.get(), limit);
+    net.SetStallLimit(request.get(), run.StallLimitMs());
 
     const uint32_t startTick = sys.GetTickCount();
     unsigned char buffer[kBlockSize];
     uint32_t sent = 0;
+    // Exactly the announced length: bytes a writer adds meanwhile would follow the body
+    // onto the connection, where the server takes them for a request of their own.
     uint32_t got = kBlockSize;
     while (got == kBlockSize && !run.Cancelled()) {
-        if (!file->Read(buffer, kBlockSize, got)) {
+        const uint32_t want = std::min<uint32_t>(kBlockSize, total - sent);
+        got = 0;
+        if (want > 0 && !file->Read(buffer, want, got)) {
             run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
             return false;
         }
         uint32_t written = 0;
         if (!net.InternetWriteFile(request.get(), buffer, got, &written)) {
-            const uint32_t code = sys.GetLastError();
-            // A server that stopped taking the body: the write error of the transfer.
-            if (code == platform::ERROR_INTERNET_TIMEOUT_) {
-                run.ReportError(ecWriteTarget, [&url] { return TextWriteTarget + url; });
-                return false;
-            }
-            return networkFailed(code);
+            // A server that stopped taking the body reports the stall as the library's time-out.
+            return networkFailed(sys.GetLastError());
         }
         sent += got;
         run.UpdateProgress(sent, total, wc.DlgUpload, startTick);

@@ -41,6 +41,11 @@ bool MultiFtpUpload(Run& run, Job& job) {
     TDateTime lastFound = job.FileDate;
     for (const platform::FindData& entry : entries) {
         if (run.Cancelled()) break;
+        // A mask such as "*" finds the folder's own entries and its subfolders too: only
+        // files go up.
+        if (entry.cFileName == "." || entry.cFileName == ".." ||
+            (entry.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_))
+            continue;
         // Every file is measured against the job's own date.
         FtpFileTask task = TaskOfJob(job);
         task.url = folder + entry.cFileName;

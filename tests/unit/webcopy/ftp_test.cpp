@@ -359,7 +359,7 @@ TEST_F(Ftp, DownloadKeepsTheOldFileUnlessEveryByteArrived) {
         {"cut, size asked", {true, false, false, {}, 50000, ""}, false},
         {"cut, no size: the final reply tells", {true, true, false, {}, 50000, ""}, false},
         {"150 then 550", {true, true, false, {}, 0, "550 Failed to open file."}, false},
-        {"listed above 4 GiB", {false, false, false, huge, {}, ""}, false},
+        {"listed above 4 GiB, SIZE refused", {false, true, false, huge, {}, ""}, false},
     };
     fake.SetFtpFileSizeAlwaysZero(true);
     for (const auto& c : cases) {
@@ -416,7 +416,8 @@ TEST_F(Ftp, SilentDataConnectionFailsAfterTheStallLimit) {
     EXPECT_EQ(fake.FtpReadFile(kHost, "/home/in/a.txt"), "old");
     EXPECT_EQ(fake.FtpTree(kHost), (Events{"/home/", "/home/in/", "/home/in/a.txt", "/home/pub/",
                                            "/home/pub/big.bin"}));
-    EXPECT_EQ(JobEvents(), (Events{"Error 5", "Info 5 Error writing to destination file a.txt"}));
+    EXPECT_EQ(JobEvents(), (Events{"Error 12002", "Info 12002 The operation timed out\r\n"}))
+        << "a stall says it is one";
 }
 
 // Nothing is read from, written to or deleted in another folder than the one named.

@@ -227,9 +227,11 @@ TEST_F(WebCopyRun, FailedRequestsAreReported) {
     EXPECT_EQ(events[2], "NotFound HTTP://nowhere/x.bin");  // no credentials in the URL
 }
 
-// The proxy's credentials answer the proxy's 407 on that request, and go nowhere else.
+// The proxy's credentials answer the proxy's 407 on that request, and go nowhere else: a
+// server reached directly that answers 407 gets none.
 TEST_F(WebCopyRun, ProxyCredentialsAnswerTheProxyOnly) {
     RecordEvents();
+    wc->Proxy = "proxy:3128";
     wc->ProxyUserID = "pu";
     wc->ProxyPassword = "pw";
     AddHttp(kUrl);
@@ -248,6 +250,12 @@ TEST_F(WebCopyRun, ProxyCredentialsAnswerTheProxyOnly) {
         EXPECT_TRUE(rq.headers.empty()) << "no Authorization for the server";
     }
     for (const auto& option : fake.OptionsSet()) EXPECT_NE(option.handle, nullptr);
+
+    wc->Proxy.clear();
+    wc->Execute();
+    EXPECT_FALSE(wc->Items[0].Done);
+    EXPECT_EQ(fake.HttpRequests().size(), 3u) << "the 407 is the answer";
+    EXPECT_TRUE(fake.HttpRequests().back().proxyUser.empty());
 
     // Without them the 407 is reported as the status it is.
     events.clear();
@@ -612,4 +620,31 @@ TEST_F(WebCopyRun, UnreadableServerValues) {
                               "Info 12019 The operation is invalid\r\n", "FileDone 0", "CopyDone"}));
     EXPECT_FALSE(wc->Items[0].Done);
     EXPECT_FALSE(fake.Exists("C:\\dl\\x.bin"));
+}
+
+// A body without a length cannot be told from one cut short: it replaces nothing unless the
+// job allows an unconfirmed length.
+TEST_F(WebCopyRun, BodyWithoutLengthIsDoneOnlyWhenAllowed) {
+    for (const bool allow : {false, true}) {
+        SCOPED_TRACE(allow);
+        events.clear();
+        RecordEvents();
+        wc->Items.Clear();
+        fake.WriteFile(kTarget, "old");
+        AddHttp(kUrl);
+        wc->Items[0].AllowUnconfirmedLength = allow;
+        HttpResponse r;
+        r.body = Body(10000);
+        r.hasContentLength = false;
+        fake.SetHttp(kUrl, r);
+        wc->Execute();
+        EXPECT_EQ(wc->Items[0].Done, allow);
+        EXPECT_EQ(fake.ReadFile(kTarget), allow ? Body(10000) : "old");
+        EXPECT_EQ(fake.ListFolder("C:\\dl"), (std::vector<std::string>{"a.bin"}));
+        if (!allow) {
+            EXPECT_EQ(events, (Events{"BeforeDialogShow", "FileStart 0", "OverWrite C:\\dl\\a.bin", "Error 4",
+                                      "Info 4 Length not confirmed by server for http://srv/dir/a.bin",
+                                      "FileDone 0", "CopyDone"}));
+        }
+    }
 }

@@ -346,7 +346,7 @@ TEST_F(Resume, ASilentServerFailsTheJobAfterTheStallLimit) {
                                                   "6=20000"}));
 }
 
-TEST_F(Resume, AnUploadTheServerStopsTakingFailsWithTheWriteError) {
+TEST_F(Resume, AnUploadTheServerStopsTakingFailsAsAStall) {
     fake.WriteFile("C:\\out\\a.txt", Body(20000));
     fake.AddHttpHost("srv");
     fake.SetUploadStallAfter(8192);
@@ -359,8 +359,8 @@ TEST_F(Resume, AnUploadTheServerStopsTakingFailsWithTheWriteError) {
     wc->Execute();
     EXPECT_FALSE(wc->Items[0].Done);
     EXPECT_GE(fake.Ticks() - ticks, 5000u);
-    EXPECT_EQ(events[2], "Error 5");
-    EXPECT_EQ(events[3], "Info 5 Error writing to destination file http://srv/in/a.txt");
+    EXPECT_EQ(events[2], "Error 12002");
+    EXPECT_EQ(events[3], "Info 12002 The operation timed out\r\n");
 }
 
 TEST(ResumeRules, ContentRangeAndValidator) {
