@@ -228,6 +228,7 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     n.signature = local(".sig");
     n.previous = local(".prev.exe");
     n.bad = local(".bad");
+    n.pending = local(".pending");
     const auto remote = [&n, &baseUrl](const char* ext) { return baseUrl + "managedfiles/" + n.baseName + ext; };
     n.stampUrl = remote(".txt");
     n.programUrl = remote(".bin");
@@ -425,11 +426,15 @@ bool TForm1::StartNewRelease(const ReleaseInfo& release) {
     ShowCaption(kStarting);
     const auto outcome = StartAndWatch(Command(), kShowMinimized,
                                        [] { Application->ProcessMessages(); });
-    if (outcome == StartOutcome::Started) return true;
+    auto& fs = platform::Fs();
+    // Its stamp is recorded only once no rollback is owed any more.
+    if (outcome == StartOutcome::Started) return fs.DeleteFile(n_.pending) || !fs.FileExists(n_.pending);
     // Not fetched again; a newer stamp is tried as usual.
     RecordStamp(n_.bad, BadReleaseRecord(release));
-    if (!RollBack(n_) || !StartProgram(Command(), kShowMinimized))
-        ReportNotStarted();
+    const bool back = RollBack(n_);
+    // A rollback still owed (the release holds its file) is made by the next launcher.
+    if (back || !fs.FileExists(n_.previous)) fs.DeleteFile(n_.pending);
+    if (!back || !StartProgram(Command(), kShowMinimized)) ReportNotStarted();
     return false;
 }
 
@@ -464,6 +469,7 @@ void TForm1::FormShow(TObject*) {
     // error report and leaves the splash idle.
     ForceDirectory(n_.folder);  // not reported here: the downloads into it fail instead
     const auto oneAtATime = WaitForOtherLaunchers(n_);
+    ResumeInterruptedInstall(n_);
     std::string bytes;
     // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
     // older launcher) counts as missing.
