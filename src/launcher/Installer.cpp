@@ -1,7 +1,6 @@
 #include "launcher/Installer.h"
 
 #include "launcher/uStarter.h"
-#include "webcopy/TargetFile.h"
 
 namespace {
 
@@ -22,8 +21,12 @@ InstallResult InstallProgram(const StarterNames& n, platform::File& download) {
     const bool kept = hadProgram ? fs.CopyFile(n.managed, part, false) && fs.ReplaceFile(part, n.previous)
                                  : fs.DeleteFile(n.previous) || !fs.FileExists(n.previous);
     fs.DeleteFile(part);
-    webcopy::TargetFile pending(n.pending);
-    if (!kept || (hadProgram && !(pending.Create() && pending.Commit()))) return InstallResult::NotInstalled;
+    if (!kept) return InstallResult::NotInstalled;
+    // Only its presence counts: created once N.prev.exe is whole.
+    if (hadProgram) {
+        const auto pending = fs.Open(n.pending, platform::OpenMode::CreateWrite);
+        if (!pending || !pending->Close()) return InstallResult::NotInstalled;
+    }
     fs.DeleteFile(n.managed);
     platform::Sys().Sleep(kSettleMs);
     InstallResult result = InstallResult::ProgramRunning;

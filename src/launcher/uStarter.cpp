@@ -220,19 +220,22 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     const auto dot = file.rfind('.');
     n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
     n.folder = appData + "\\Brakven\\Applikationer\\";
-    const auto local = [&n](const char* ext) { return n.folder + n.baseName + ext; };
-    n.localStamp = local(".dat");
-    n.serverStamp = local(".txt");
-    n.newProgram = local(".bin");
-    n.managed = local(".exe");
-    n.signature = local(".sig");
-    n.previous = local(".prev.exe");
-    n.bad = local(".bad");
-    n.pending = local(".pending");
-    const auto remote = [&n, &baseUrl](const char* ext) { return baseUrl + "managedfiles/" + n.baseName + ext; };
-    n.stampUrl = remote(".txt");
-    n.programUrl = remote(".bin");
-    n.signatureUrl = remote(".sig");
+    // Every name is a stem and an extension: the first eight in the application folder, the
+    // rest on the server. A table, and one with the extensions inside it, keeps starter.exe
+    // small (no string addresses to relocate).
+    static const struct {
+        std::string StarterNames::*member;
+        char ext[10];
+    } kNames[] = {
+        {&StarterNames::localStamp, ".dat"}, {&StarterNames::serverStamp, ".txt"},
+        {&StarterNames::newProgram, ".bin"}, {&StarterNames::managed, ".exe"},
+        {&StarterNames::signature, ".sig"},  {&StarterNames::previous, ".prev.exe"},
+        {&StarterNames::bad, ".bad"},        {&StarterNames::pending, ".pending"},
+        {&StarterNames::stampUrl, ".txt"},   {&StarterNames::programUrl, ".bin"},
+        {&StarterNames::signatureUrl, ".sig"}};
+    const std::string local = n.folder + n.baseName;
+    const std::string remote = baseUrl + "managedfiles/" + n.baseName;
+    for (const auto& name : kNames) n.*name.member = (&name < kNames + 8 ? local : remote) + name.ext;
     return n;
 }
 
