@@ -174,7 +174,7 @@ class HostileCase:
         self.assertNoMessages(run)
         self.assertEqual([s.version for s in self.starts()], ["v2", "v2"])
         self.assertEqual(self.installed_version(), "v2")
-        self.assertEqual(self.read(".prev.exe"), v1)
+        self.assertTrue(self.read(".prev.exe") == v1, "N.prev.exe is not the program that ran before the update")
         self.assertEqual(self.read(".dat"), txt)
         self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
 
