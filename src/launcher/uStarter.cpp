@@ -220,18 +220,22 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     const auto dot = file.rfind('.');
     n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
     n.folder = appData + "\\Brakven\\Applikationer\\";
-    const auto local = [&n](const char* ext) { return n.folder + n.baseName + ext; };
-    n.localStamp = local(".dat");
-    n.serverStamp = local(".txt");
-    n.newProgram = local(".bin");
-    n.managed = local(".exe");
-    n.signature = local(".sig");
-    n.previous = local(".prev.exe");
-    n.bad = local(".bad");
-    const auto remote = [&n, &baseUrl](const char* ext) { return baseUrl + "managedfiles/" + n.baseName + ext; };
-    n.stampUrl = remote(".txt");
-    n.programUrl = remote(".bin");
-    n.signatureUrl = remote(".sig");
+    // Every name is a stem and an extension: the first eight in the application folder, the
+    // rest on the server. A table, and one with the extensions inside it, keeps starter.exe
+    // small (no string addresses to relocate).
+    static const struct {
+        std::string StarterNames::*member;
+        char ext[10];
+    } kNames[] = {
+        {&StarterNames::localStamp, ".dat"}, {&StarterNames::serverStamp, ".txt"},
+        {&StarterNames::newProgram, ".bin"}, {&StarterNames::managed, ".exe"},
+        {&StarterNames::signature, ".sig"},  {&StarterNames::previous, ".prev.exe"},
+        {&StarterNames::bad, ".bad"},        {&StarterNames::pending, ".pending"},
+        {&StarterNames::stampUrl, ".txt"},   {&StarterNames::programUrl, ".bin"},
+        {&StarterNames::signatureUrl, ".sig"}};
+    const std::string local = n.folder + n.baseName;
+    const std::string remote = baseUrl + "managedfiles/" + n.baseName;
+    for (const auto& name : kNames) n.*name.member = (&name < kNames + 8 ? local : remote) + name.ext;
     return n;
 }
 
@@ -427,11 +431,15 @@ bool TForm1::StartNewRelease(const ReleaseInfo& release) {
     ShowCaption(kStarting);
     const auto outcome = StartAndWatch(Command(), kShowMinimized,
                                        [] { Application->ProcessMessages(); });
-    if (outcome == StartOutcome::Started) return true;
+    auto& fs = platform::Fs();
+    // Its stamp is recorded only once no rollback is owed any more.
+    if (outcome == StartOutcome::Started) return fs.DeleteFile(n_.pending) || !fs.FileExists(n_.pending);
     // Not fetched again; a newer stamp is tried as usual.
     RecordStamp(n_.bad, BadReleaseRecord(release));
-    if (!RollBack(n_) || !StartProgram(Command(), kShowMinimized))
-        ReportNotStarted();
+    const bool back = RollBack(n_);
+    // A rollback still owed (the release holds its file) is made by the next launcher.
+    if (back || !fs.FileExists(n_.previous)) fs.DeleteFile(n_.pending);
+    if (!back || !StartProgram(Command(), kShowMinimized)) ReportNotStarted();
     return false;
 }
 
@@ -466,6 +474,7 @@ void TForm1::FormShow(TObject*) {
     // error report and leaves the splash idle.
     ForceDirectory(n_.folder);  // not reported here: the downloads into it fail instead
     const auto oneAtATime = WaitForOtherLaunchers(n_);
+    ResumeInterruptedInstall(n_);
     std::string bytes;
     // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
     // older launcher) counts as missing.

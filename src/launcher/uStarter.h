@@ -27,6 +27,7 @@ struct StarterNames {
     std::string signature;    // N.sig
     std::string previous;     // N.prev.exe, the program the last update replaced
     std::string bad;          // N.bad, the last release that would not start
+    std::string pending;      // N.pending: an installed release whose start is not judged yet
     std::string stampUrl;     // base URL + "managedfiles/N.txt"
     std::string programUrl;   // ... N.bin
     std::string signatureUrl; // ... N.sig
@@ -67,8 +68,9 @@ private:
     bool FetchRelease(std::string& bytes, ReleaseInfo& release);
     // Brings the release in; Installed when it is N.exe now.
     InstallResult Update(const std::string& txt, ReleaseInfo& release);
-    // Starts the release just installed and watches it; true when it runs. Otherwise it is
-    // recorded in N.bad and the previous program, if any, is back and started.
+    // Starts the release just installed and watches it; true when it runs and no rollback is
+    // owed any more. When it will not start it is recorded in N.bad and the previous program,
+    // if any, is back and started.
     bool StartNewRelease(const ReleaseInfo& release);
     // Starts the installed program as it always was; false when there is none (reported).
     bool StartInstalled();

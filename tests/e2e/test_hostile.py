@@ -146,11 +146,46 @@ class HostileCase:
                 with open(self.managed_exe["v1"], "rb") as f:
                     self.assertEqual(self.read(".prev.exe"), f.read())
 
+    def run_killed_during_the_watch(self):
+        """The launcher killed while it watches a new release's start (the machine went down,
+        the user ended it): the next launcher puts the previous program back and tries the
+        release again, so the program kept as N.prev.exe is still the one that ran before."""
+        v1, v2 = self.program("v1"), self.program("v2")
+        self.installed_record()
+        txt = manifest(NEW, v2)
+        self.serve(txt, v2)
+        exe = os.path.join(self.bin, self.NAME + ".exe")
+        __import__("shutil").copyfile(self.starter_exe, exe)
+        self.server.start()
+        try:
+            proc = self.wine.start(exe, ["/x", "--stay=2000"], cwd=self.bin)
+            deadline = time.monotonic() + 60
+            while [s.version for s in self.starts()] != ["v2"]:
+                self.assertTrue(proc.running() and time.monotonic() < deadline, "the release was not started")
+                time.sleep(0.05)
+            proc.kill()             # within the watch, which lasts 5 s
+        finally:
+            self.server.stop()
+        self._wait_for_started_programs()
+        self.assertEqual(self.installed_version(), "v2")
+
+        run = self.launch(["/x"])
+        self.assertExitedNormally(run)
+        self.assertNoMessages(run)
+        self.assertEqual([s.version for s in self.starts()], ["v2", "v2"])
+        self.assertEqual(self.installed_version(), "v2")
+        self.assertTrue(self.read(".prev.exe") == v1, "N.prev.exe is not the program that ran before the update")
+        self.assertEqual(self.read(".dat"), txt)
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
+
 
 class HostileUnsignedTest(HostileCase, LauncherCase):
 
     def test_unsigned_every_attack_keeps_the_program_then_a_genuine_release_installs(self):
         self.run_attacks()
+
+    def test_unsigned_killed_during_the_watch_keeps_the_previous_program(self):
+        self.run_killed_during_the_watch()
 
 
 class HostileSignedTest(HostileCase, SignedCase):
@@ -158,6 +193,9 @@ class HostileSignedTest(HostileCase, SignedCase):
 
     def test_signed_every_attack_keeps_the_program_then_a_genuine_release_installs(self):
         self.run_attacks()
+
+    def test_signed_killed_during_the_watch_keeps_the_previous_program(self):
+        self.run_killed_during_the_watch()
 
 
 if __name__ == "__main__":

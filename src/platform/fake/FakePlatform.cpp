@@ -34,6 +34,7 @@ void FakePlatform::Uninstall() { platform::Install(nullptr, nullptr, nullptr, nu
 bool FakePlatform::Fails(const char* name, const std::string& detail, uint32_t error) {
     Calls& c = *calls_;
     const uint64_t n = ++c.count;
+    if (c.hook) c.hook(n);
     bool fail = c.failAt.erase(n) > 0;
     for (auto it = c.named.begin(); it != c.named.end();) {
         if (it->name == name && --it->remaining == 0) {
@@ -49,6 +50,7 @@ bool FakePlatform::Fails(const char* name, const std::string& detail, uint32_t e
 }
 
 void FakePlatform::FailCall(uint64_t n) { calls_->failAt.insert(n); }
+void FakePlatform::SetCallHook(std::function<void(uint64_t)> hook) { calls_->hook = std::move(hook); }
 
 void FakePlatform::FailNextCall(const std::string& name, int occurrence) {
     calls_->named.push_back({name, occurrence < 1 ? 1 : occurrence});

@@ -210,7 +210,10 @@ public:
     uint64_t CallCount() const;
     // "Name detail" per counted call, e.g. "DeleteFile C:\a.txt"; a "!" marks injected failures.
     const std::vector<std::string>& CallLog() const;
-    void ResetCalls();  // counter and log back to zero; pending failures dropped
+    void ResetCalls();  // counter and log back to zero; pending failures and hook dropped
+    // Called with the number of every counted call before it takes effect: a test can take
+    // the machine's state there, as a process killed at that call would leave it.
+    void SetCallHook(std::function<void(uint64_t n)> hook);
 
     // ---- Local file system. Paths are case-insensitive, "\" or "/" separated, drives
     // ("C:") and UNC shares ("\\srv\share") are roots; C: exists, the current folder is C:\.

@@ -21,6 +21,7 @@ struct FakePlatform::Calls {
         int remaining;
     };
     std::vector<Named> named;
+    std::function<void(uint64_t)> hook;
 };
 
 // ---- Local files

@@ -3,6 +3,7 @@
 // new, the new stamp is recorded only with the new program, no partial download is left,
 // and no error may escape the program.
 #include <iostream>
+#include <map>
 
 #include "LauncherFixture.h"
 #include "webcopy/Resume.h"
@@ -140,6 +141,76 @@ TEST(LauncherTorture, EveryFailingCallWhileResumingLeavesACompleteProgram) {
     headless::Reset();
     EXPECT_GT(updated, 0);
     RecordProperty("runs", runs);
+}
+
+// The launcher killed at any call of an update (the folder as it was at that call), then
+// started again against the same server: for a release that crashes at its start, the old
+// program is installed and nothing is owed; for a good one, it is installed with the old
+// program kept as the previous one. A release whose start was not judged good never becomes
+// the previous program.
+std::string Which(const std::optional<std::string>& program) {
+    return !program ? "absent" : *program == kOld ? "old" : *program == kNew ? "new" : "other";
+}
+
+TEST(LauncherTorture, AKillAtAnyCallIsMadeGoodByTheNextStart) {
+    for (const bool crashes : {true, false}) {
+        int runs = 0;
+        for (uint64_t n = 1;; ++n) {
+            std::map<std::string, std::string> left;
+            bool noCallLeft = false;
+            {
+                headless::Reset();
+                FakePlatform os;
+                os.Install();
+                SetScene(os);
+                if (crashes) os.SetProgramBehaviour(kNew, {false, 100, 0xC0000005u});
+                os.ResetCalls();
+                os.SetCallHook([&os, &left, n](uint64_t at) {
+                    if (at != n) return;
+                    for (const auto& name : os.ListFolder(kFolder)) left[name] = *os.ReadFile(kFolder + name);
+                });
+                RunLauncher();
+                noCallLeft = os.CallCount() < n;
+                FakePlatform::Uninstall();
+            }
+            if (noCallLeft) break;
+            ASSERT_LT(n, 5000u) << "the run never ends";
+            ++runs;
+
+            headless::Reset();
+            FakePlatform os;
+            os.Install();
+            PrepareMachine(os);
+            Serve(os, "Kassa.txt", "2014-01-01 00:00:00\r\n");
+            Serve(os, "Kassa.bin", kNew);
+            if (crashes) os.SetProgramBehaviour(kNew, {false, 100, 0xC0000005u});
+            std::string folder;
+            for (const auto& [name, bytes] : left) {
+                os.WriteFile(kFolder + name, bytes);
+                folder += " " + name;
+            }
+            RunLauncher();
+            const std::string where = "killed at call " + std::to_string(n) + ", folder" + folder;
+            EXPECT_TRUE(headless::MessageBoxCalls().empty()) << where;
+            EXPECT_FALSE(os.Exists(kFolder + "Kassa.pending")) << where;
+            EXPECT_EQ(Which(os.ReadFile(kFolder + "Kassa.exe")), crashes ? "old" : "new") << where;
+            if (crashes) {
+                EXPECT_EQ(os.ReadFile(kFolder + "Kassa.dat"), "2013-01-01 00:00:00\r\n") << where;
+                EXPECT_EQ(os.ReadFile(kFolder + "Kassa.bad"), "2014-01-01 00:00:00\r\n") << where;
+            } else {
+                // The new program once its start was judged good (killed before its stamp was
+                // recorded), else the old one.
+                const std::string previous = Which(os.ReadFile(kFolder + "Kassa.prev.exe"));
+                EXPECT_TRUE(previous == "old" || (previous == "new" && left["Kassa.exe"] == kNew &&
+                                                  !left.count("Kassa.pending")))
+                    << where << ": previous program " << previous;
+                EXPECT_EQ(os.ReadFile(kFolder + "Kassa.dat"), "2014-01-01 00:00:00\r\n") << where;
+            }
+            FakePlatform::Uninstall();
+        }
+        EXPECT_GT(runs, 20);
+    }
+    headless::Reset();
 }
 
 }  // namespace
