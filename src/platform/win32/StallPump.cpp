@@ -16,7 +16,24 @@ constexpr DWORD kShortRead = 4096;
 // A piece that took longer than this to come means the line pauses: what is there goes
 // back to the caller rather than waiting to fill the whole buffer.
 constexpr std::chrono::microseconds kPause{4000};
+// WinInet hands over at most 8 KiB of what has arrived at a time, and every call costs, so
+// once the data streams (kStreak pieces of at least kFullPiece came at once) the reads grow
+// into blocking ones of up to kMaxBurst. Such a read shows no progress until it is full: it
+// is kept small enough to fill within the stall limit on a line of kSafeRate, so that only a
+// line slower than that, right after a fast one, can be taken for a stall.
+constexpr DWORD kFullPiece = 4096;
+constexpr int kStreak = 8;
+constexpr DWORD kMinBurst = 16 * 1024;
+constexpr DWORD kMaxBurst = 256 * 1024;
+constexpr DWORD kSafeRate = 4;  // bytes per millisecond
+constexpr std::chrono::microseconds kQuick{2000};
 using Clock = std::chrono::steady_clock;
+
+DWORD BurstCap(DWORD limitMs) {
+    if (limitMs == 0) return kMaxBurst;
+    const DWORD cap = limitMs >= kMaxBurst / kSafeRate ? kMaxBurst : limitMs * kSafeRate;
+    return cap < kMinBurst ? 0 : cap;
+}
 }
 
 struct StallPump::Shared {
@@ -31,6 +48,9 @@ struct StallPump::Shared {
     DWORD moved = 0;
     BOOL ok = FALSE;
     DWORD error = 0;
+    DWORD burst = 0;     // the next read's size while the data streams; 0: what has arrived
+    int streak = 0;      // pieces in a row that came whole at once
+    DWORD burstCap = 0;  // from the stall limit
     Clock::time_point progress;  // when the last byte moved (or the call began)
     Clock::duration took{};
 
@@ -48,18 +68,30 @@ struct StallPump::Shared {
         got = 0;
         while (got < want) {
             const auto began = Clock::now();
-            DWORD available = 0;
-            if (!::InternetQueryDataAvailable(request, &available, 0, 0) || available == 0)
-                available = kShortRead;
+            DWORD ask = std::min(burst, burstCap);
+            if (ask == 0) {
+                if (!::InternetQueryDataAvailable(request, &ask, 0, 0) || ask == 0) ask = kShortRead;
+            }
+            ask = std::min(ask, want - got);
             DWORD n = 0;
-            if (!::InternetReadFile(request, into + got, std::min(available, want - got), &n)) {
+            if (!::InternetReadFile(request, into + got, ask, &n)) {
+                burst = 0;
+                streak = 0;
                 lastError = ::GetLastError();
                 return got > 0;  // the failure comes again with the next read
             }
             if (n == 0) break;
             got += n;
             Stamp();
-            if (Clock::now() - began > kPause) break;
+            const auto took = Clock::now() - began;
+            // Reads that came whole at once earn larger ones; any wait ends the bursts.
+            if (n == ask && n >= kFullPiece && took < kQuick) {
+                if (burst > 0 || ++streak >= kStreak) burst = std::min(std::max(ask * 2, kMinBurst), kMaxBurst);
+            } else {
+                burst = 0;
+                streak = 0;
+            }
+            if (took > kPause) break;
         }
         return TRUE;
     }
@@ -118,6 +150,7 @@ bool StallPump::Call(int op, DWORD size) {
     std::unique_lock<std::mutex> lock(shared_->mu);
     shared_->op = op;
     shared_->size = size;
+    shared_->burstCap = BurstCap(rules_.limitMs);
     shared_->done = false;
     shared_->progress = Clock::now();
     shared_->cv.notify_all();
