@@ -3,6 +3,7 @@
 //   publish keygen KEY.pem PUBLIC.pem
 //   publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]
 //   publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp "YYYY-MM-DD hh:mm:ss"]
+//   publish NAME PROGRAM-FOLDER FOLDER [--key KEY.pem] [--stamp "YYYY-MM-DD hh:mm:ss"]
 //
 // The second form writes FOLDER/NAME.bin, FOLDER/NAME.sig and, last, FOLDER/NAME.txt (the
 // manifest: stamp, SHA-256 and size of NAME.bin; NAME.sig signs it), each synced under a new
@@ -16,6 +17,8 @@
 #include "signing/Sha256.h"
 #include "signing/Signature.h"
 #include "tools/publish/Brand.h"
+#include "tools/publish/FolderFiles.h"
+#include "tools/publish/FolderPublish.h"
 #include "tools/publish/Keys.h"
 #ifdef _WIN32
 #include "platform/win32/SystemLibraries.h"
@@ -27,6 +30,7 @@ constexpr const char* kUsage =
     "usage: publish keygen KEY.pem PUBLIC.pem\n"
     "       publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]\n"
     "       publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
+    "       publish NAME PROGRAM-FOLDER FOLDER [--key KEY.pem] [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
     "\n"
     "keygen writes a new ECDSA P-256 key pair: KEY.pem (private, readable by you only; keep it\n"
     "off the update server) and PUBLIC.pem (brand the launcher with it).\n"
@@ -36,7 +40,10 @@ constexpr const char* kUsage =
     "The second form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
     "FOLDER/NAME.sig (the signature over NAME.txt) and last FOLDER/NAME.txt, the manifest: the\n"
     "stamp (--stamp or the current UTC time, greater than the one it replaces) and the SHA-256\n"
-    "and size of NAME.bin.\n";
+    "and size of NAME.bin.\n"
+    "The last form publishes a program of many files (NAME.exe at the top of PROGRAM-FOLDER):\n"
+    "each file goes to FOLDER/NAME.files/<its SHA-256> unless it is there already, then\n"
+    "FOLDER/NAME.sig (with --key) and last FOLDER/NAME.txt, the stamp and one line per file.\n";
 
 struct Failure {
     std::string text;
@@ -167,6 +174,23 @@ int Publish(const std::string& name, const std::string& programPath, const std::
     return 0;
 }
 
+int PublishFolderCommand(const std::string& name, const std::string& programFolder,
+                         const std::string& folder, const std::string& keyPath, std::string stamp) {
+    publish::FolderRelease release{name, programFolder, folder, stamp, ""};
+    if (release.stamp.empty()) release.stamp = CurrentUtcStamp();
+    if (!IsStamp(release.stamp))
+        throw Failure{"the stamp must have the form YYYY-MM-DD hh:mm:ss: " + release.stamp};
+    if (!keyPath.empty() && !ReadFile(keyPath, release.keyPem)) throw Failure{"cannot read " + keyPath};
+    const publish::PublishTools tools{ReadFile, IsWindowsExecutable,
+                                      [](const std::string& path, const std::string& bytes) {
+                                          PutFile(path, bytes, true);
+                                      }};
+    std::string report, error;
+    if (!publish::PublishFolder(release, tools, report, error)) throw Failure{error};
+    std::fputs(report.c_str(), stdout);
+    return 0;
+}
+
 int BrandCommand(const std::vector<std::string>& args) {
     publish::BrandRequest request;
     std::string error;
@@ -208,6 +232,7 @@ int Run(const std::vector<std::string>& args) {
             throw Failure{""};
         }
     }
+    if (publish::IsFolder(args[1])) return PublishFolderCommand(args[0], args[1], args[2], key, stamp);
     if (key.empty()) throw Failure{""};
     return Publish(args[0], args[1], args[2], key, stamp);
 }
