@@ -59,6 +59,11 @@ public:
     // target may also be absent. A target that is open or running stays as it was.
     virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
     virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
+    // CreateHardLinkA: `link` becomes a second name of the file `existing` (same volume, a
+    // file system that has links); `link` must not exist.
+    virtual bool CreateHardLink(const std::string& link, const std::string& existing) = 0;
+    // RemoveDirectoryA: removes an empty folder.
+    virtual bool RemoveDirectory(const std::string& path) = 0;
     virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;  // null on failure
     // FindFirstFileA/FindNextFileA over `mask` (a folder and a last part with '*' and '?'),
     // entries of every attribute, "." and ".." included as the file system lists them, in

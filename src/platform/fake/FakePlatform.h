@@ -37,6 +37,7 @@ inline constexpr uint32_t kErrSharingViolation = 32;
 inline constexpr uint32_t kErrFileExists = 80;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrDiskFull = 112;
+inline constexpr uint32_t kErrDirNotEmpty = 145;
 inline constexpr uint32_t kErrInvalidName = 123;
 inline constexpr uint32_t kErrAlreadyExists = 183;
 inline constexpr uint32_t kErrEnvVarNotFound = 203;
@@ -225,6 +226,8 @@ public:
     // A file system that holds at most this many bytes per file: a write past it stores what
     // fits and reports that short count as a success.
     void SetMaxFileSize(uint64_t bytes);
+    // CreateHardLink fails (error 1, as on a file system without links) when false.
+    void SetHardLinks(bool supported);
 
     // ---- Registry
     void AddRegKey(RegRoot root, const std::string& key);
@@ -325,6 +328,10 @@ public:
     bool MoveFile(const std::string& from, const std::string& to) override;
     bool ReplaceFile(const std::string& from, const std::string& to) override;
     bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override;
+    // A second name of the same node: writes through either name show in both. Only under
+    // the same file name (a node keeps one); another name fails as without links.
+    bool CreateHardLink(const std::string& link, const std::string& existing) override;
+    bool RemoveDirectory(const std::string& path) override;
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
     bool FindFiles(const std::string& mask, std::vector<FindData>& found) override;
     bool FileTimeToLocalFileTime(const FileTime& in, FileTime& out) override;

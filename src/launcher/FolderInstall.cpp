@@ -1,0 +1,183 @@
+#include "launcher/FolderInstall.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "platform/Platform.h"
+#include "signing/Sha256.h"
+#include "webcopy/WebCopyHelpers.h"
+
+namespace {
+
+constexpr uint32_t kHashBlock = 64 * 1024;
+
+bool IsDots(const std::string& name) { return name == "." || name == ".."; }
+
+// Creates `folder` and the folders of `relative` (a '\'-separated file path) below it.
+bool MakeFoldersFor(const std::string& folder, const std::string& relative) {
+    auto& fs = platform::Fs();
+    for (size_t cut = relative.find('\\'); cut != std::string::npos; cut = relative.find('\\', cut + 1)) {
+        const std::string dir = folder + relative.substr(0, cut);
+        if (!fs.DirectoryExists(dir) && !fs.CreateDirectory(dir)) return false;
+    }
+    return true;
+}
+
+bool MakeEmptyFile(const std::string& path) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::CreateWrite);
+    return file && file->Close();
+}
+
+// Every entry below `folder` (relative paths with '\', folders too), deepest last.
+void ListTree(const std::string& folder, const std::string& relative, std::vector<std::string>& files,
+              std::vector<std::string>& folders) {
+    std::vector<platform::FindData> found;
+    if (!platform::Fs().FindFiles(folder + relative + "*", found)) return;
+    for (const auto& e : found) {
+        if (IsDots(e.cFileName)) continue;
+        const std::string path = relative + e.cFileName;
+        if (e.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_) {
+            folders.push_back(path);
+            ListTree(folder, path + "\\", files, folders);
+        } else {
+            files.push_back(path);
+        }
+    }
+}
+
+// Removes what `m` does not name from `folder`: leftovers of earlier tries, and anything put
+// there that the program would otherwise load beside its own files.
+bool RemoveExtras(const FolderManifest& m, const std::string& folder) {
+    std::set<std::string> keepFiles, keepFolders;
+    for (const auto& f : m.files) {
+        const std::string key = FoldCase(LocalReleasePath(f.path));
+        keepFiles.insert(key);
+        for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
+            keepFolders.insert(key.substr(0, cut));
+    }
+    std::vector<std::string> files, folders;
+    ListTree(folder, "", files, folders);
+    bool clean = true;
+    for (const auto& f : files)
+        if (!keepFiles.count(FoldCase(f))) clean = platform::Fs().DeleteFile(folder + f) && clean;
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        if (!keepFolders.count(FoldCase(*it))) clean = RemoveTree(folder + *it) && clean;
+    return clean;
+}
+
+}  // namespace
+
+std::string VersionId(const std::string& manifestBytes) {
+    return signing::Sha256Hex(manifestBytes).substr(0, 16);
+}
+
+std::string VersionFolder(const std::string& appFolder, const std::string& baseName,
+                          const std::string& manifestBytes) {
+    return appFolder + baseName + "\\" + VersionId(manifestBytes) + "\\";
+}
+
+bool FileMatches(const std::string& path, uint64_t size, const std::string& sha256) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::ReadLocked);
+    if (!file || file->Size() != static_cast<int64_t>(size)) return false;
+    signing::Sha256 hash;
+    std::string buf(kHashBlock, '\0');
+    uint64_t total = 0;
+    for (;;) {
+        uint32_t got = 0;
+        if (!file->Read(&buf[0], kHashBlock, got)) return false;
+        if (got == 0) break;
+        total += got;
+        if (total > size) return false;
+        hash.Update(buf.data(), got);
+    }
+    return total == size && signing::ToHex(hash.Finish()) == sha256;
+}
+
+bool BuildVersion(const FolderManifest& m, const std::string& folder,
+                  const std::vector<InstalledFile>& installed, const FetchObjects& fetch,
+                  BuildStats* stats) {
+    auto& fs = platform::Fs();
+    BuildStats counts;
+    std::multimap<std::string, std::string> sources;  // sha256 -> installed path
+    for (const auto& f : installed) sources.emplace(f.sha256, f.path);
+    if (!ForceDirectory(folder)) return false;
+
+    std::vector<ObjectFetch> missing;
+    for (const auto& f : m.files) {
+        const std::string relative = LocalReleasePath(f.path);
+        const std::string target = folder + relative;
+        if (fs.FileExists(target)) {
+            if (FileMatches(target, f.size, f.sha256)) {
+                ++counts.kept;
+                continue;
+            }
+            if (!fs.DeleteFile(target)) return false;
+        }
+        if (!MakeFoldersFor(folder, relative)) return false;
+        if (f.size == 0) {
+            if (!MakeEmptyFile(target)) return false;
+            ++counts.copied;
+            continue;
+        }
+        bool placed = false;
+        const auto range = sources.equal_range(f.sha256);
+        for (auto it = range.first; it != range.second && !placed; ++it) {
+            // A link costs no copy; its bytes are checked all the same, through the new name.
+            if (fs.CreateHardLink(target, it->second)) {
+                placed = FileMatches(target, f.size, f.sha256);
+                if (placed) ++counts.linked;
+            } else if (fs.CopyFile(it->second, target, true)) {
+                placed = FileMatches(target, f.size, f.sha256);
+                if (placed) ++counts.copied;
+            }
+            if (!placed) fs.DeleteFile(target);
+        }
+        if (placed) continue;
+        const size_t cut = relative.rfind('\\');
+        missing.push_back({f.sha256, f.size, cut == std::string::npos ? folder : folder + relative.substr(0, cut + 1),
+                           cut == std::string::npos ? relative : relative.substr(cut + 1)});
+    }
+    if (!missing.empty()) fetch(missing);
+    bool complete = true;
+    for (const auto& o : missing) {
+        const std::string target = o.folder + o.name;
+        if (FileMatches(target, o.size, o.sha256)) {
+            ++counts.fetched;
+            counts.fetchedBytes += o.size;
+        } else {
+            // Whatever it is, it is not the release's: fetched whole next time.
+            fs.DeleteFile(target);
+            complete = false;
+        }
+    }
+    if (stats) *stats = counts;
+    return complete && RemoveExtras(m, folder);
+}
+
+bool RemoveTree(const std::string& path) {
+    auto& fs = platform::Fs();
+    std::vector<std::string> files, folders;
+    const std::string folder = path + "\\";
+    ListTree(folder, "", files, folders);
+    bool clean = true;
+    for (const auto& f : files) clean = fs.DeleteFile(folder + f) && clean;
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) clean = fs.RemoveDirectory(folder + *it) && clean;
+    return fs.RemoveDirectory(path) && clean;
+}
+
+void RemoveOtherVersions(const std::string& appFolder, const std::string& baseName,
+                         const std::vector<std::string>& keep) {
+    auto& fs = platform::Fs();
+    const std::string versions = appFolder + baseName + "\\";
+    std::vector<platform::FindData> found;
+    if (!fs.FindFiles(versions + "*", found)) return;
+    for (const auto& e : found) {
+        if (IsDots(e.cFileName)) continue;
+        if (std::find(keep.begin(), keep.end(), FoldCase(e.cFileName)) != keep.end()) continue;
+        if (e.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_)
+            RemoveTree(versions + e.cFileName);
+        else
+            fs.DeleteFile(versions + e.cFileName);
+    }
+}
