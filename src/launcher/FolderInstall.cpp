@@ -66,7 +66,69 @@ bool RemoveExtras(const FolderManifest& m, const std::string& folder) {
     return clean;
 }
 
+// The SHA-256 (hex) of what `file` holds from where it stands; empty when a read fails or
+// more than `limit` bytes are there.
+std::string HashThrough(platform::File& file, uint64_t limit) {
+    signing::Sha256 hash;
+    std::string buf(kHashBlock, '\0');
+    uint64_t total = 0;
+    for (;;) {
+        uint32_t got = 0;
+        if (!file.Read(&buf[0], kHashBlock, got)) return std::string();
+        if (got == 0) break;
+        total += got;
+        if (total > limit) return std::string();
+        hash.Update(buf.data(), got);
+    }
+    return signing::ToHex(hash.Finish());
+}
+
+bool ReadWhole(const std::string& path, std::string& bytes, size_t limit) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
+    if (!file) return false;
+    bytes.clear();
+    std::string buf(kHashBlock, '\0');
+    for (;;) {
+        uint32_t got = 0;
+        if (!file->Read(&buf[0], kHashBlock, got)) return false;
+        if (got == 0) break;
+        bytes.append(buf.data(), got);
+        if (bytes.size() > limit) return false;
+    }
+    return file->Close();
+}
+
 }  // namespace
+
+bool FileMatches(const std::string& path, uint64_t size, const std::string& sha256) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::ReadLocked);
+    return file && file->Size() == static_cast<int64_t>(size) && HashThrough(*file, size) == sha256;
+}
+
+std::string FileSha256(const std::string& path) {
+    auto file = platform::Fs().Open(path, platform::OpenMode::ReadLocked);
+    return file ? HashThrough(*file, UINT64_MAX) : std::string();
+}
+
+bool ReadFolderVersion(const std::string& path, const std::string& appFolder, const std::string& baseName,
+                       FolderVersion& out) {
+    auto& fs = platform::Fs();
+    FolderVersion v;
+    if (!fs.FileExists(path) || !ReadWhole(path, v.bytes, kMaxFolderManifestSize) ||
+        !IsFolderManifestText(v.bytes) || !ParseFolderManifest(v.bytes, baseName + ".exe", v.manifest))
+        return false;
+    v.folder = VersionFolder(appFolder, baseName, v.bytes);
+    // The manifest's own spelling of the program's name; Windows finds it either way.
+    for (const auto& f : v.manifest.files)
+        if (FoldCase(f.path) == FoldCase(baseName + ".exe")) v.program = v.folder + f.path;
+    if (!fs.FileExists(v.program)) return false;
+    out = std::move(v);
+    return true;
+}
+
+void AddInstalledFiles(const FolderVersion& v, std::vector<InstalledFile>& files) {
+    for (const auto& f : v.manifest.files) files.push_back({v.folder + LocalReleasePath(f.path), f.sha256});
+}
 
 std::string VersionId(const std::string& manifestBytes) {
     return signing::Sha256Hex(manifestBytes).substr(0, 16);
@@ -75,23 +137,6 @@ std::string VersionId(const std::string& manifestBytes) {
 std::string VersionFolder(const std::string& appFolder, const std::string& baseName,
                           const std::string& manifestBytes) {
     return appFolder + baseName + "\\" + VersionId(manifestBytes) + "\\";
-}
-
-bool FileMatches(const std::string& path, uint64_t size, const std::string& sha256) {
-    auto file = platform::Fs().Open(path, platform::OpenMode::ReadLocked);
-    if (!file || file->Size() != static_cast<int64_t>(size)) return false;
-    signing::Sha256 hash;
-    std::string buf(kHashBlock, '\0');
-    uint64_t total = 0;
-    for (;;) {
-        uint32_t got = 0;
-        if (!file->Read(&buf[0], kHashBlock, got)) return false;
-        if (got == 0) break;
-        total += got;
-        if (total > size) return false;
-        hash.Update(buf.data(), got);
-    }
-    return total == size && signing::ToHex(hash.Finish()) == sha256;
 }
 
 bool BuildVersion(const FolderManifest& m, const std::string& folder,
@@ -175,9 +220,15 @@ void RemoveOtherVersions(const std::string& appFolder, const std::string& baseNa
     for (const auto& e : found) {
         if (IsDots(e.cFileName)) continue;
         if (std::find(keep.begin(), keep.end(), FoldCase(e.cFileName)) != keep.end()) continue;
-        if (e.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_)
-            RemoveTree(versions + e.cFileName);
-        else
-            fs.DeleteFile(versions + e.cFileName);
+        const std::string path = versions + e.cFileName;
+        if (!(e.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_)) {
+            fs.DeleteFile(path);
+            continue;
+        }
+        // A program still running from there (started before the last update) keeps its
+        // folder: its N.exe cannot be deleted while it runs.
+        const std::string program = path + "\\" + baseName + ".exe";
+        if (fs.FileExists(program) && !fs.DeleteFile(program)) continue;
+        RemoveTree(path);
     }
 }

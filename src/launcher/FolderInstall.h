@@ -55,6 +55,28 @@ bool BuildVersion(const FolderManifest& m, const std::string& folder,
 bool RemoveTree(const std::string& path);
 
 // Removes every version folder under `appFolder` + N + "\" but those named in `keep`
-// (version ids), and anything else found there. Folders in use stay until a later start.
+// (version ids), and anything else found there. A folder whose N.exe cannot be deleted (it
+// runs) is left whole until a later start.
 void RemoveOtherVersions(const std::string& appFolder, const std::string& baseName,
                          const std::vector<std::string>& keep);
+
+// An installed folder release, as a manifest file (N.dat, N.prev.dat) names it.
+struct FolderVersion {
+    std::string bytes;        // the manifest file's bytes
+    FolderManifest manifest;
+    std::string folder;       // its version folder, ending in a backslash
+    std::string program;      // folder + N.exe
+};
+
+// Reads `path` (at most kMaxFolderManifestSize bytes) as the manifest of an installed folder
+// release of N; false when it is none (absent, another form, broken) or when its folder has
+// no N.exe, so that the release counts as not installed and is fetched again.
+bool ReadFolderVersion(const std::string& path, const std::string& appFolder, const std::string& baseName,
+                       FolderVersion& out);
+
+// The files of `v` as stand-ins for a new release's files.
+void AddInstalledFiles(const FolderVersion& v, std::vector<InstalledFile>& files);
+
+// A file's SHA-256 as 64 lower-case hex digits, read through a locked handle; empty when it
+// cannot be read.
+std::string FileSha256(const std::string& path);

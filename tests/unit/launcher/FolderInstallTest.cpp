@@ -156,16 +156,41 @@ TEST_F(FolderInstallTest, OnlyTheKeptVersionsStayAndAFolderInUseWaits) {
     os.WriteFile(versions + "3333333333333333\\Kassa.exe", "older");
     os.WriteFile(versions + "4444444444444444\\Kassa.exe", "older, running");
     os.WriteFile(versions + "4444444444444444\\data\\x.txt", "older");
+    os.WriteFile(versions + "5555555555555555\\lib\\half.dll", "an interrupted build");
     os.WriteFile(versions + "stray.tmp", "left");
     os.Lock(versions + "4444444444444444\\Kassa.exe");
     RemoveOtherVersions(kApp, "Kassa", {"1111111111111111", "2222222222222222"});
     EXPECT_EQ(os.ListFolder(versions), (std::vector<std::string>{"1111111111111111", "2222222222222222",
                                                                   "4444444444444444"}));
-    EXPECT_EQ(os.ListFolder(versions + "4444444444444444"), std::vector<std::string>{"Kassa.exe"});
+    EXPECT_EQ(Tree(versions + "4444444444444444\\").size(), 2u) << "a running program keeps its files";
     os.Lock(versions + "4444444444444444\\Kassa.exe", false);
     RemoveOtherVersions(kApp, "Kassa", {"1111111111111111", "2222222222222222"});
     EXPECT_EQ(os.ListFolder(versions).size(), 2u);
     EXPECT_EQ(*os.ReadFile(versions + "2222222222222222\\Kassa.exe"), "previous");
+}
+
+TEST_F(FolderInstallTest, AnInstalledVersionIsOnlyWhatItsManifestAndFolderSay) {
+    const std::string text = FormatFolderManifest("2026-12-08 10:00:00", kV1.Manifest().files);
+    const std::string folder = VersionFolder(kApp, "Kassa", text);
+    os.WriteFile(kApp + "Kassa.dat", text);
+    FolderVersion v;
+    EXPECT_FALSE(ReadFolderVersion(kApp + "Kassa.dat", kApp, "Kassa", v)) << "its folder has no program";
+    os.WriteFile(folder + "KASSA.EXE", "MZ program v1");
+    ASSERT_TRUE(ReadFolderVersion(kApp + "Kassa.dat", kApp, "Kassa", v));
+    EXPECT_EQ(v.folder, folder);
+    EXPECT_EQ(v.program, folder + "Kassa.exe");
+    std::vector<InstalledFile> files;
+    AddInstalledFiles(v, files);
+    ASSERT_EQ(files.size(), 5u);
+    EXPECT_EQ(files[4].path, folder + "lib\\b.dll");
+    EXPECT_EQ(FileSha256(folder + "Kassa.exe"), signing::Sha256Hex("MZ program v1"));
+    EXPECT_EQ(FileSha256(folder + "absent.exe"), "");
+    for (const std::string& other : {std::string("2026-12-08 10:00:00\r\n"),
+                                     "2026-12-08 10:00:00\r\nsha256 " + std::string(64, 'a') + "\r\nsize 5\r\n",
+                                     text + "file broken\r\n", text + std::string(kMaxFolderManifestSize, 'x')}) {
+        os.WriteFile(kApp + "Kassa.dat", other);
+        EXPECT_FALSE(ReadFolderVersion(kApp + "Kassa.dat", kApp, "Kassa", v)) << other.substr(0, 60);
+    }
 }
 
 }  // namespace
