@@ -1,6 +1,6 @@
 #pragma once
-// The checks of a signed release, in a build with the vendor's public key: N.sig over the
-// manifest N.txt, and the downloaded program against the manifest's size and SHA-256.
+// The check of a signed release, in a build with the vendor's public key: N.sig over the
+// manifest N.txt (the program is then checked against it as every release is: Release.h).
 #include <functional>
 #include <string>
 
@@ -19,7 +19,3 @@ std::string UpdatePublicKey();
 bool VerifyManifest(const StarterNames& n, const std::string& publicKey,
                     const std::string& manifestBytes,
                     const std::function<void(const std::string& url)>& fetch, ReleaseManifest& out);
-
-// True when `file`, read through from where it stands, holds exactly `m.size` bytes whose
-// SHA-256 is `m.sha256`. Never reads more than one block past that size.
-bool MatchesManifest(platform::File& file, const ReleaseManifest& m);

@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/Strings.h"
+#include "launcher/ProgramStart.h"
 #include "launcher/SignedUpdate.h"
 #include "platform/Platform.h"
 #include "signing/Sha256.h"
@@ -35,40 +36,17 @@ constexpr const char* kNoUpdateUrlSuffix = " saknar uppdateringsadress";
 constexpr const char* kAlreadyStarted = "Ett program \xe4r redan startat. St\xe4ng och f\xf6rs\xf6k igen.";
 constexpr const char* kDefaultStamp = "2001-01-01 00:00:00";
 constexpr unsigned kShowMinimized = 2;  // SW_SHOWMINIMIZED
-constexpr uint32_t kWinExecFailedMax = 31;  // WinExec results up to this are errors
+// Limits of the downloads: the small files whole within this, the program at this rate at
+// least (per stall window).
+constexpr int kSmallFileSeconds = 30;
+constexpr uint32_t kProgramMinBytes = 1024;
+constexpr uint64_t kMaxSignatureSize = 4096;
 
 // Unlike the framework's, a "/" is part of the name here: the launcher's names come from a
 // Windows path.
 std::string NameAfterBackslashOrColon(const std::string& path) {
     const auto cut = path.find_last_of("\\:");
     return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// A stamp file's bytes: false for a file over kMaxStampFileSize, which is no stamp file; only
-// that much is ever read. A file that cannot be opened raises the framework's open error.
-bool ReadStampFile(const std::string& path, std::string& bytes) {
-    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
-    if (!file) throw EFOpenError(Format(rtl_messages::FOpenError, path.c_str()));
-    bytes.clear();
-    char buf[4096];
-    for (;;) {
-        uint32_t got = 0;
-        if (!file->Read(buf, sizeof buf, got)) throw EInOutError(30, "Stream read error");
-        if (got == 0) break;
-        bytes.append(buf, got);
-        if (bytes.size() > kMaxStampFileSize) return false;
-    }
-    file->Close();
-    return true;
-}
-
-// A file that exists and holds at least one byte.
-bool HasContent(const std::string& path) {
-    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
-    if (!file) return false;
-    const int64_t size = file->Size();
-    file->Close();
-    return size > 0;
 }
 
 // Downloads of the new program that launchers which did not end left behind (N.<id>.bin and
@@ -125,6 +103,11 @@ bool RecordStamp(const std::string& localStamp, const std::string& bytes) {
            file.Commit();
 }
 
+// The launcher's messages about one file: a head, the path on a line of its own, a tail.
+std::string PathMessage(const char* head, const std::string& path, const char* tail) {
+    return head + ("\r\n" + path) + tail;
+}
+
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
@@ -141,25 +124,9 @@ std::string ReleaseProgramName(const std::string& baseName, const std::string& s
     return baseName + ".sha256-" + sha256.substr(0, 16) + ".bin";
 }
 
-std::string PrivateProgramName(const std::string& baseName, uint32_t processId) {
-    return baseName + "." + std::to_string(processId) + ".bin";
-}
-
-std::string FirstLine(const std::string& bytes) {
-    TStringList lines;
-    lines.SetText(bytes);
-    // A file without a first line (empty, or starting with a zero byte) gives the empty stamp.
-    return lines.Count() > 0 ? lines[0] : std::string();
-}
-
 bool StampIsNewer(const std::string& server, const std::string& local) {
-    const size_t n = std::min(server.size(), local.size());
-    for (size_t i = 0; i < n; ++i) {
-        const auto s = static_cast<unsigned char>(server[i]);
-        const auto l = static_cast<unsigned char>(local[i]);
-        if (s != l) return s > l;
-    }
-    return server.size() > local.size();
+    // char_traits<char> compares as unsigned bytes, a longer text after its beginning.
+    return server > local;
 }
 
 std::string StartCommand(const std::string& program, const std::string& argumentText) {
@@ -253,14 +220,18 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     const auto dot = file.rfind('.');
     n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
     n.folder = appData + "\\Brakven\\Applikationer\\";
-    n.localStamp = n.folder + n.baseName + ".dat";
-    n.serverStamp = n.folder + n.baseName + ".txt";
-    n.newProgram = n.folder + n.baseName + ".bin";
-    n.managed = n.folder + n.baseName + ".exe";
-    n.signature = n.folder + n.baseName + ".sig";
-    n.stampUrl = baseUrl + "managedfiles/" + n.baseName + ".txt";
-    n.programUrl = baseUrl + "managedfiles/" + n.baseName + ".bin";
-    n.signatureUrl = baseUrl + "managedfiles/" + n.baseName + ".sig";
+    const auto local = [&n](const char* ext) { return n.folder + n.baseName + ext; };
+    n.localStamp = local(".dat");
+    n.serverStamp = local(".txt");
+    n.newProgram = local(".bin");
+    n.managed = local(".exe");
+    n.signature = local(".sig");
+    n.previous = local(".prev.exe");
+    n.bad = local(".bad");
+    const auto remote = [&n, &baseUrl](const char* ext) { return baseUrl + "managedfiles/" + n.baseName + ext; };
+    n.stampUrl = remote(".txt");
+    n.programUrl = remote(".bin");
+    n.signatureUrl = remote(".sig");
     return n;
 }
 
@@ -315,25 +286,9 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
     WebCopy1 = new TWebCopy(this);
     WebCopy1->Name = "WebCopy1";
-    WebCopy1->Agent = "WebCopy";
-    WebCopy1->DlgCancel = "Cancel";
+    // Its other stored values (Agent "WebCopy", the dialog texts, FTPPassive false) are the
+    // component's defaults.
     WebCopy1->DlgCaption = "Downloading ...";
-    WebCopy1->DlgCompleted = "completed";
-    WebCopy1->DlgClose = "Close";
-    WebCopy1->DlgFileLabel = "File :";
-    WebCopy1->DlgFileOfLabel = "of";
-    WebCopy1->DlgFromServerLabel = "from";
-    WebCopy1->DlgToServerLabel = "to";
-    WebCopy1->DlgProgressLabel = "Progress :";
-    WebCopy1->DlgRateLabel = "Transfer rate :";
-    WebCopy1->DlgTimeLabel = "Estimated time left :";
-    WebCopy1->DlgElapsedTimeLabel = "Elapsed time :";
-    WebCopy1->DlgCopying = "Copying";
-    WebCopy1->DlgDwnload = "Downloading";
-    WebCopy1->DlgUpload = "Uploading";
-    WebCopy1->DlgOpenFile = "Open file";
-    WebCopy1->DlgOpenFolder = "Open folder";
-    WebCopy1->FTPPassive = false;
     TWebCopyItem* stored = WebCopy1->Items.Add();
     stored->FTPPort = 21;
     stored->HTTPCommand = hcPost;
@@ -359,216 +314,193 @@ void TForm1::ProcessMessages(int times) {
     for (int i = 0; i < times; ++i) Application->ProcessMessages();
 }
 
-bool TForm1::Fetch(const std::string& folder, const std::string& url, const std::string& fileName,
-                   uint64_t maxBytes, const std::string& resumeKey) {
+bool TForm1::Fetch(const std::string& url, const std::string& fileName, const FetchLimits& limits,
+                   uint64_t* announced, const std::string& resumeKey) {
     WebCopy1->Items.Clear();
     TWebCopyItem* item = WebCopy1->Items.Add();
-    item->TargetDir = folder;
+    item->TargetDir = n_.folder;
     item->URL = url;
     // A program that broke off is continued by the next start, as long as it is the same
     // release (the key) and the same file on the server (its validator).
     item->Resume = !resumeKey.empty();
     item->ResumeKey = resumeKey;
     item->TargetFilename = fileName;
-    WebCopy1->OnCopyProgress = nullptr;
-    if (maxBytes > 0)
-        WebCopy1->OnCopyProgress = [this, maxBytes](TObject*, int, uint32_t size, uint32_t total) {
-            if (size > maxBytes || total > maxBytes) WebCopy1->Cancel();
-        };
+    WebCopy1->TimeLimit = limits.timeLimit;
+    WebCopy1->StallMinBytes = limits.minBytes;
+    uint64_t length = 0;
+    WebCopy1->OnCopyProgress = [this, &limits, &length](TObject*, int, uint32_t size, uint32_t total) {
+        length = total;
+        // Dropped as soon as it cannot be kept: nothing past the stated size is read.
+        if ((limits.maxBytes > 0 && (size > limits.maxBytes || total > limits.maxBytes)) ||
+            (limits.needLength && total == 0))
+            WebCopy1->Cancel();
+    };
     WebCopy1->Execute();
     WebCopy1->OnCopyProgress = nullptr;
+    if (announced) *announced = length;
     return WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done && !WebCopy1->CancelRequested();
 }
 
-// Puts the downloaded program in place of the installed one, all or nothing. The old program
-// is kept as a copy until the new one has its name, so a failed rename can put it back.
-// Returns true when the new program is installed. Sets `abort` when the old program could
-// not be removed (typically because it is running).
-bool TForm1::InstallNewProgram(const std::string& managed, const std::function<bool()>& putInPlace,
-                               bool& abort) {
+bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
     auto& fs = platform::Fs();
-    const std::string backup = managed + ".old";
-    const bool hadProgram = fs.FileExists(managed);
-    abort = false;
-    try {
-        if (hadProgram) {
-            fs.DeleteFile(backup);
-            // Without a safe copy the old program must not be touched.
-            if (!fs.CopyFile(managed, backup, false)) return false;
-        }
-        fs.DeleteFile(managed);
-        platform::Sys().Sleep(100);
-        if (fs.FileExists(managed)) {
-            abort = true;
-            fs.DeleteFile(backup);
-            Application->ShowMessage(kProgramRunning);
-            Close();
-            Application->Terminate();
-            return false;
-        }
-    } catch (...) {
-        abort = true;
-    }
-    if (abort) {
-        // The old program may be gone already: bring it back from the copy.
-        if (hadProgram && !fs.FileExists(managed) && !fs.MoveFile(backup, managed))
-            fs.CopyFile(backup, managed, true);
-        return false;
-    }
-    if (putInPlace()) {
-        if (hadProgram) fs.DeleteFile(backup);
+    // A stamp file left by an earlier run is no answer from the server in this one.
+    fs.DeleteFile(n_.serverStamp);
+    FetchLimits limits;
+    limits.maxBytes = kMaxStampFileSize;
+    limits.timeLimit = kSmallFileSeconds;
+    const bool arrived = Fetch(n_.stampUrl, std::string(), limits) && fs.FileExists(n_.serverStamp);
+    Application->ProcessMessages();
+    // A file over the limit, or one whose first line is no stamp (a portal's page), is no
+    // answer: nothing is downloaded or recorded.
+    if (arrived && ReadSmallFile(n_.serverStamp, bytes, kMaxStampFileSize, true) &&
+        ReadRelease(bytes, release))
         return true;
-    }
-    if (hadProgram && !fs.MoveFile(backup, managed)) fs.CopyFile(backup, managed, true);
+    fs.DeleteFile(n_.serverStamp);
     return false;
 }
 
-bool TForm1::InstallSignedRelease(const StarterNames& n, const std::string& manifestBytes,
-                                  bool& abort) {
+InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     auto& fs = platform::Fs();
-    ReleaseManifest manifest;
-    const auto fetch = [this, &n](const std::string& url) {
-        Fetch(n.folder, url, std::string(), 4096);
-        ProcessMessages(5);
-    };
-    // Nothing more is downloaded for a manifest the vendor did not sign.
-    if (!VerifyManifest(n, UpdatePublicKey(), manifestBytes, fetch, manifest)) return false;
+    if (!UpdatePublicKey().empty()) {
+        ReleaseManifest manifest;
+        FetchLimits limits;
+        limits.maxBytes = kMaxSignatureSize;
+        limits.timeLimit = kSmallFileSeconds;
+        const auto fetch = [this, &limits](const std::string& url) {
+            Fetch(url, std::string(), limits);
+            ProcessMessages(5);
+        };
+        // Nothing more is downloaded for a manifest the vendor did not sign.
+        if (!VerifyManifest(n_, UpdatePublicKey(), txt, fetch, manifest)) return InstallResult::NotInstalled;
+        release.sha256 = manifest.sha256;
+        release.size = manifest.size;
+    }
+    std::string bad;
+    if (fs.FileExists(n_.bad) && ReadSmallFile(n_.bad, bad, kMaxStampFileSize, true) &&
+        IsBadRelease(bad, release))
+        return InstallResult::NotInstalled;
 
-    // Named for the release, so that the next start continues a download that broke off;
-    // only one launcher of the program runs at a time, and what is installed is still only
-    // what matches the signed hash, whatever lay there before.
-    const std::string name = ReleaseProgramName(n.baseName, manifest.sha256);
-    const std::string download = n.folder + name;
-    RemoveOtherReleaseDownloads(n, name);
+    // With a manifest the download is named for the release, so that the next start
+    // continues one that broke off; only one launcher of the program runs at a time, and
+    // what is installed is still only what matches the manifest, whatever lay there before.
+    const bool manifest = release.HasManifest();
+    const std::string name =
+        manifest ? ReleaseProgramName(n_.baseName, release.sha256) : n_.baseName + ".bin";
+    const std::string download = n_.folder + name;
+    if (manifest) RemoveOtherReleaseDownloads(n_, name);
     fs.DeleteFile(download);
-    const bool arrived =
-        Fetch(n.folder, n.programUrl, name, manifest.size, "sha256 " + manifest.sha256);
+    FetchLimits limits;
+    limits.maxBytes = release.size;
+    limits.needLength = !manifest;
+    limits.minBytes = kProgramMinBytes;
+    uint64_t announced = 0;
+    const bool arrived = Fetch(n_.programUrl, name, limits, &announced,
+                               manifest ? "sha256 " + release.sha256 : "stamp " + release.stamp);
     ProcessMessages(5);
     platform::Sys().Sleep(100);
-    bool installed = false;
+    InstallResult result = InstallResult::NotInstalled;
     if (arrived) {
-        // Held so that nothing can change, replace or move the file between the check
-        // and the rename: the program installed is the one whose bytes were hashed.
+        // Held so that nothing can change, replace or move the file between the check and
+        // the rename: the program installed is the one whose bytes were checked.
         auto file = fs.Open(download, platform::OpenMode::ReadLocked);
-        if (file && MatchesManifest(*file, manifest))
-            installed = InstallNewProgram(n.managed, [&file, &n] { return file->RenameTo(n.managed); },
-                                          abort);
+        if (file && ProgramMatches(*file, release, announced)) result = InstallProgram(n_, *file);
     }
     fs.DeleteFile(download);
-    return installed;
+    return result;
 }
 
-void TForm1::StartWithoutUpdate(const StarterNames& n) {
-    Application->ShowMessage(std::string(kNotStarted) + "\r\n" + platform::Sys().ModuleFileName() +
-                             kNoUpdateUrlSuffix);
+std::string TForm1::Command() const { return StartCommand(n_.managed, ArgumentText()); }
+
+void TForm1::ReportNotStarted() {
+    Application->ShowMessage(PathMessage(kNotStarted, n_.managed, kNotStartedSuffix));
+}
+
+void TForm1::ShowCaption(const char* text) {
+    Label1->SetCaption(text);
+    Application->ProcessMessages();
+    Repaint();
+}
+
+bool TForm1::StartNewRelease(const ReleaseInfo& release) {
+    ShowCaption(kStarting);
+    const auto outcome = StartAndWatch(Command(), kShowMinimized,
+                                       [] { Application->ProcessMessages(); });
+    if (outcome == StartOutcome::Started) return true;
+    // Not fetched again; a newer stamp is tried as usual.
+    RecordStamp(n_.bad, BadReleaseRecord(release));
+    if (!RollBack(n_) || !StartProgram(Command(), kShowMinimized))
+        ReportNotStarted();
+    return false;
+}
+
+bool TForm1::StartInstalled() {
+    ProcessMessages(5);
+    if (!platform::Fs().FileExists(n_.managed)) {
+        Application->ShowMessage(PathMessage(kProgramMissing, n_.managed, kMissingSuffix));
+        return false;
+    }
+    if (StartProgram(Command(), kShowMinimized))
+        ShowCaption(kStarting);
+    else
+        ReportNotStarted();
+    return true;
+}
+
+void TForm1::StartWithoutUpdate() {
+    Application->ShowMessage(PathMessage(kNotStarted, platform::Sys().ModuleFileName(), kNoUpdateUrlSuffix));
     // No server to ask: the installed program is started as it is, and its stamp stays.
-    if (platform::Fs().FileExists(n.managed) &&
-        platform::Sys().WinExec(StartCommand(n.managed, ArgumentText()), kShowMinimized) <=
-            kWinExecFailedMax)
-        Application->ShowMessage(std::string(kNotStarted) + "\r\n" + n.managed + kNotStartedSuffix);
+    if (platform::Fs().FileExists(n_.managed)) StartInstalled();
     Close();
     Application->Terminate();
 }
 
 void TForm1::FormShow(TObject*) {
     auto& fs = platform::Fs();
-    auto& sys = platform::Sys();
-    const StarterNames n =
-        MakeStarterNames(sys.ModuleFileName(), PBSystemPath1->AppData(), UpdateBaseUrl());
+    n_ = MakeStarterNames(platform::Sys().ModuleFileName(), PBSystemPath1->AppData(), UpdateBaseUrl());
     // A generic launcher that nobody branded: nothing to download from.
-    if (*UpdateBaseUrl() == '\0') {
-        StartWithoutUpdate(n);
-        return;
-    }
+    if (*UpdateBaseUrl() == '\0') return StartWithoutUpdate();
 
-    // Steps 1 to 5 are not guarded: an error here is shown by the application's error report
-    // and leaves the splash idle.
-    ForceDirectory(n.folder);  // not reported here: the downloads into it fail instead
-    const auto oneAtATime = WaitForOtherLaunchers(n);
-    const bool signedBuild = !UpdatePublicKey().empty();
+    // Up to the comparison nothing is guarded: an error here is shown by the application's
+    // error report and leaves the splash idle.
+    ForceDirectory(n_.folder);  // not reported here: the downloads into it fail instead
+    const auto oneAtATime = WaitForOtherLaunchers(n_);
     std::string bytes;
-    // A stamp file over the limit is no stamp: the local one counts as missing.
-    const std::string localStamp = fs.FileExists(n.localStamp) && ReadStampFile(n.localStamp, bytes)
-                                       ? FirstLine(bytes)
-                                       : kDefaultStamp;
-    // A stamp file left by an earlier run is no answer from the server in this one.
-    fs.DeleteFile(n.serverStamp);
-    bool stampArrived =
-        Fetch(n.folder, n.stampUrl, std::string(), kMaxStampFileSize) && fs.FileExists(n.serverStamp);
-    Application->ProcessMessages();
-    std::string manifestBytes;
-    if (stampArrived && !ReadStampFile(n.serverStamp, manifestBytes)) {
-        fs.DeleteFile(n.serverStamp);
-        stampArrived = false;
-    }
-    const std::string serverStamp = stampArrived ? FirstLine(manifestBytes) : localStamp;
-    const bool updateNeeded = StampIsNewer(serverStamp, localStamp);
-    // Signed, only a verified manifest is ever recorded, and only one that was installed.
-    if (signedBuild && stampArrived && !updateNeeded) {
-        fs.DeleteFile(n.serverStamp);
-        stampArrived = false;
-    }
-
-    bool abort = false;
-    // The local stamp says what is installed: without the server's word (an offline start)
-    // it stays as it is. An empty stamp is no word either: recorded, it would make the next
-    // start fetch the same program again.
-    bool recordStamp = stampArrived && !serverStamp.empty();
+    // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
+    // older launcher) counts as missing.
+    std::string localStamp =
+        fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxStampFileSize, true)
+            ? StampOf(bytes)
+            : std::string();
+    if (localStamp.empty()) localStamp = kDefaultStamp;
+    std::string txt;
+    ReleaseInfo release;
+    const bool answered = FetchRelease(txt, release);
+    const bool newer = answered && StampIsNewer(release.stamp, localStamp);
+    // Unsigned, the server's stamp is recorded when it is not newer (the stamp files rotate);
+    // signed, only the verified manifest of a release that was installed ever is.
+    bool record = answered && !newer && UpdatePublicKey().empty();
+    if (answered && !newer && !record) fs.DeleteFile(n_.serverStamp);
     try {
-        if (updateNeeded) {
-            Label1->SetCaption(kFetching);
-            Application->ProcessMessages();
-            Repaint();
+        if (newer) {
+            ShowCaption(kFetching);
             ProcessMessages(5);
-            if (signedBuild) {
-                recordStamp = InstallSignedRelease(n, manifestBytes, abort);
-            } else {
-                // Only this run's complete download may be installed, never a file left before.
-                fs.DeleteFile(n.newProgram);
-                const bool arrived =
-                    Fetch(n.folder, n.programUrl, std::string(), 0, "stamp " + serverStamp) &&
-                    HasContent(n.newProgram);
-                ProcessMessages(5);
-                sys.Sleep(100);
-                // Without a complete new program the installed one stays, and the stamp is
-                // not recorded, so the next start tries again.
-                if (!arrived) {
-                    fs.DeleteFile(n.newProgram);
-                    recordStamp = false;
-                } else if (!InstallNewProgram(n.managed,
-                                              [&] { return fs.MoveFile(n.newProgram, n.managed); },
-                                              abort)) {
-                    recordStamp = false;
-                }
-            }
         }
-        if (!abort) {
-            ProcessMessages(5);
-            if (fs.FileExists(n.managed)) {
-                const uint32_t started =
-                    sys.WinExec(StartCommand(n.managed, ArgumentText()), kShowMinimized);
-                // A program that is installed but cannot start is still what is installed:
-                // the stamp is recorded, as fetching the same program again would not help.
-                if (recordStamp && signedBuild) {
-                    // The manifest as verified, not whatever N.txt holds by now.
-                    RecordStamp(n.localStamp, manifestBytes);
-                    fs.DeleteFile(n.serverStamp);
-                } else if (recordStamp) {
-                    fs.DeleteFile(n.localStamp);
-                    fs.MoveFile(n.serverStamp, n.localStamp);
-                }
-                if (started > kWinExecFailedMax)
-                    Label1->SetCaption(kStarting);
-                else
-                    Application->ShowMessage(std::string(kNotStarted) + "\r\n" + n.managed +
-                                             kNotStartedSuffix);
-            } else {
-                Application->ShowMessage(std::string(kProgramMissing) + "\r\n" + n.managed +
-                                         kMissingSuffix);
+        const InstallResult installed = newer ? Update(txt, release) : InstallResult::NotInstalled;
+        if (installed == InstallResult::ProgramRunning) {
+            Application->ShowMessage(kProgramRunning);
+        } else {
+            // Only a start after an update is watched; the stamp then waits for its outcome.
+            if (installed == InstallResult::Installed)
+                record = StartNewRelease(release);
+            else
+                record = StartInstalled() && record;
+            if (record) {
+                RecordStamp(n_.localStamp, txt);
+                fs.DeleteFile(n_.serverStamp);
             }
             Application->ProcessMessages();
             Repaint();
-            sys.Sleep(300);
+            platform::Sys().Sleep(300);
         }
     } catch (...) {
         Application->ShowMessage(kAlreadyStarted);

@@ -8,13 +8,29 @@
 #include <vector>
 
 #include "framework/Forms.h"
+#include "launcher/Installer.h"
+#include "launcher/Release.h"
 
 class TStFileOperation;
 class TWinXP;
 class TPBSystemPath;
 class TWebCopy;
-struct StarterNames;
 
+// The names the sequence derives from the launcher's file name.
+struct StarterNames {
+    std::string baseName;     // file name without folder and last extension
+    std::string folder;       // AppData + "\Brakven\Applikationer\"
+    std::string localStamp;   // N.dat
+    std::string serverStamp;  // N.txt
+    std::string newProgram;   // N.bin
+    std::string managed;      // N.exe
+    std::string signature;    // N.sig
+    std::string previous;     // N.prev.exe, the program the last update replaced
+    std::string bad;          // N.bad, the last release that would not start
+    std::string stampUrl;     // base URL + "managedfiles/N.txt"
+    std::string programUrl;   // ... N.bin
+    std::string signatureUrl; // ... N.sig
+};
 class TForm1 : public TForm {
 public:
     explicit TForm1(TComponent* owner);
@@ -33,23 +49,37 @@ public:
     void Timer1Timer(TObject* Sender);
 
 private:
-    // Runs one download into `folder` (as `fileName` when given); true when the job ended
-    // done. With `maxBytes`, a body that grows past it, or announces more, is not kept. A
-    // non-empty `resumeKey` lets a download that breaks off be continued later under it.
-    bool Fetch(const std::string& folder, const std::string& url,
-               const std::string& fileName = std::string(), uint64_t maxBytes = 0,
-               const std::string& resumeKey = std::string());
-    // Puts the new program in place of the installed one with `putInPlace`, all or nothing.
-    bool InstallNewProgram(const std::string& managed, const std::function<bool()>& putInPlace,
-                           bool& abort);
-    // A signed release whose manifest (N.txt's bytes) announced a newer stamp: verified,
-    // fetched under this run's own name, checked and installed. False, with nothing
-    // installed, on any failure.
-    bool InstallSignedRelease(const StarterNames& n, const std::string& manifestBytes,
-                              bool& abort);
+    // What one download may take and how it is told apart from a partial one.
+    struct FetchLimits {
+        uint64_t maxBytes = 0;    // a body that grows past it, or announces more, is not kept
+        bool needLength = false;  // a body whose length the server does not announce is not kept
+        int timeLimit = 0;        // seconds from the request to the last byte (0: none)
+        uint32_t minBytes = 0;    // bytes that must arrive in every stall window (0: any)
+    };
+    // Runs one download into the application folder (as `fileName` when given); true when
+    // the job ended done. `announced`: the body's length as the server sent it (0: unknown).
+    // A non-empty `resumeKey` lets a body that breaks off be continued later under it.
+    bool Fetch(const std::string& url, const std::string& fileName, const FetchLimits& limits,
+               uint64_t* announced = nullptr, const std::string& resumeKey = std::string());
+    // Fetches N.txt: true with the release when its first line is a stamp.
+    bool FetchRelease(std::string& bytes, ReleaseInfo& release);
+    // Brings the release in; Installed when it is N.exe now.
+    InstallResult Update(const std::string& txt, ReleaseInfo& release);
+    // Starts the release just installed and watches it; true when it runs. Otherwise it is
+    // recorded in N.bad and the previous program, if any, is back and started.
+    bool StartNewRelease(const ReleaseInfo& release);
+    // Starts the installed program as it always was; false when there is none (reported).
+    bool StartInstalled();
+    // The command the managed program is started with.
+    std::string Command() const;
+    void ReportNotStarted();
+    // Shows `text` on the splash at once.
+    void ShowCaption(const char* text);
     void ProcessMessages(int times);
     // Without a base URL: says so and starts the installed program, if there is one.
-    void StartWithoutUpdate(const StarterNames& n);
+    void StartWithoutUpdate();
+
+    StarterNames n_;
 };
 
 extern TForm1* Form1;
@@ -66,19 +96,6 @@ std::vector<std::string> CommandLineArguments(const std::string& commandLine);
 // that CommandLineArguments gives it back.
 std::string QuoteArgument(const std::string& arg);
 
-// The names the sequence derives from the launcher's file name.
-struct StarterNames {
-    std::string baseName;     // file name without folder and last extension
-    std::string folder;       // AppData + "\Brakven\Applikationer\"
-    std::string localStamp;   // N.dat
-    std::string serverStamp;  // N.txt
-    std::string newProgram;   // N.bin
-    std::string managed;      // N.exe
-    std::string signature;    // N.sig
-    std::string stampUrl;     // base URL + "managedfiles/N.txt"
-    std::string programUrl;   // ... N.bin
-    std::string signatureUrl; // ... N.sig
-};
 StarterNames MakeStarterNames(const std::string& programPath, const std::string& appData,
                               const std::string& baseUrl);
 
@@ -87,19 +104,13 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
 std::string LauncherMutexName(const std::string& folder, const std::string& baseName);
 // How long a launcher waits for another one of the same program before it goes on.
 inline constexpr uint32_t kLauncherWaitMs = 120000;
-// The download name a run of a launcher before release-named downloads used; what such runs
-// left is removed (RemoveLeftDownloads).
-std::string PrivateProgramName(const std::string& baseName, uint32_t processId);
 // Where a signed release's program is downloaded: N.sha256-<first 16 hex digits>.bin.
 std::string ReleaseProgramName(const std::string& baseName, const std::string& sha256);
 
-// First line of a stamp file's bytes: up to the first CR, LF or zero byte; empty when the
-// file has none.
-std::string FirstLine(const std::string& bytes);
 // True when `server` is greater than `local`, comparing bytes unsigned; a longer text that
 // begins with the other is greater.
 bool StampIsNewer(const std::string& server, const std::string& local);
-// The command WinExec receives: the program path (quoted when it holds a blank), a blank,
+// The command the program is started with: its path (quoted when it holds a blank), a blank,
 // and the argument text.
 std::string StartCommand(const std::string& program, const std::string& argumentText);
 

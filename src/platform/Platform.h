@@ -82,6 +82,17 @@ public:
     virtual bool Wait(uint32_t ms) = 0;
 };
 
+// A program started with a handle on its process; the handle is closed when this goes.
+class Process {
+public:
+    virtual ~Process() = default;
+    // Waits up to `ms` milliseconds for the process to end; true once it has ended.
+    virtual bool Wait(uint32_t ms) = 0;
+    // Its exit code once it has ended (an NTSTATUS such as 0xC0000005 when it crashed or
+    // could not load); 259 (STILL_ACTIVE) while it runs.
+    virtual uint32_t ExitCode() = 0;
+};
+
 // Registry, read-only. Roots are HKEY_CURRENT_USER / HKEY_LOCAL_MACHINE.
 enum class RegRoot { CurrentUser, LocalMachine };
 inline constexpr uint32_t REG_SZ_ = 1, REG_EXPAND_SZ_ = 2, REG_BINARY_ = 3, REG_DWORD_ = 4;
@@ -122,6 +133,12 @@ public:
     virtual std::string ModuleFileName() = 0;  // the running program's full path
     virtual std::string CommandLine() = 0;     // as GetCommandLineA gives it
     virtual uint32_t WinExec(const std::string& cmdLine, unsigned show) = 0;
+    // CreateProcessA of `cmdLine` (no handles inherited, the caller's folder and
+    // environment) with `show` as its show mode. `quietFailures`: Windows' crash and
+    // critical-error dialogs are off for the new process (inherited error mode), so a crash
+    // ends it at once. Null (last error set) when it could not be started.
+    virtual std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
+                                                  bool quietFailures) = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint32_t GetTickCount() = 0;
     virtual uint32_t GetLastError() = 0;

@@ -144,6 +144,11 @@ public:
     // Seconds a transfer may go without moving a byte before it fails with a read (write,
     // for uploads) error; 0: no limit.
     int StallTimeout = 30;
+    // HTTP downloads: seconds from the request to the body's last byte (0: no limit), and
+    // bytes that must arrive in every StallTimeout window (0: any byte will do). A download
+    // past either fails as a stalled one does, so a trickle ends as a silence does.
+    int TimeLimit = 0;
+    uint32_t StallMinBytes = 0;
     std::string Version() const;                 // "2.1.0.0"
     void SetVersion(const std::string&) {}       // fixed information: writes are ignored
 

@@ -1,5 +1,6 @@
 """The launcher end to end under Wine: starter.exe copied as Kassa.exe, a local update
 server, managed.exe as the program it keeps up to date. One test per outcome of a run."""
+import os
 import shutil
 import unittest
 
@@ -41,7 +42,7 @@ class LauncherTest(LauncherCase):
         self.assertEqual(self.installed_version(), "v2")
         self.assertEqual(run.paths, [self.url_path("Kassa.txt"), self.url_path("Kassa.bin")])
         self.assertEqual(self.read(".dat"), NEW + b"\r\n")
-        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
 
     def test_stamp_comparison_decides_the_update(self):
         rows = [  # (local stamp file or None, server stamp file, update expected)
@@ -49,7 +50,8 @@ class LauncherTest(LauncherCase):
             (None, b"2000-12-31 23:59:59", False),               # older than the default
             (STAMP, STAMP, False),                               # equal
             (STAMP, OLD, False),                                 # older on the server: still recorded below
-            (STAMP, STAMP + b" ", True),                         # the longer text is the greater
+            (STAMP, STAMP + b" ", False),                        # blanks after a stamp do not count
+            (STAMP, b"\xef\xbb\xbf" + NEW, True),                 # nor does a UTF-8 mark before it
             (STAMP, STAMP + b"\r\n2099-01-01 00:00:00", False),  # only the first line counts
             (b"\r\n" + NEW, OLD, True),                          # an empty first line: any stamp is newer
         ]
@@ -68,7 +70,7 @@ class LauncherTest(LauncherCase):
                 expected = [self.url_path("Kassa.txt")] + ([self.url_path("Kassa.bin")] if update else [])
                 self.assertEqual(run.paths, expected)
                 self.assertEqual(self.read(".dat"), server)
-                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"] + (["Kassa.prev.exe"] if update else []))
 
     def test_stamp_unavailable_program_started_and_local_stamp_kept(self):
         rows = [  # (why, fault on managedfiles/Kassa.txt (None: no server at all), newer Kassa.txt left before)
@@ -125,19 +127,41 @@ class LauncherTest(LauncherCase):
         self.assertEqual(self.files(), ["Kassa.dat", "Kassa.txt"])
         self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, STAMP))
 
-    def test_program_that_cannot_start_is_reported_and_stays_installed(self):
-        self.install("v1")
+    def test_a_file_that_is_not_a_windows_program_is_never_installed(self):
+        with open(self.managed_exe["v2"], "rb") as f:
+            v2 = f.read()
+        library = bytearray(v2)
+        pe = int.from_bytes(v2[0x3C:0x40], "little")
+        library[pe + 22 + 1] |= 0x20      # IMAGE_FILE_DLL in the file header's characteristics
+        rows = [  # (why, N.bin)
+            ("MZ but not a program", b"MZ but not a program\r\n" * 100),
+            ("a library", bytes(library)),
+        ]
+        for why, program in rows:
+            with self.subTest(why=why):
+                self.fresh()
+                self.install("v1")
+                self.write(".dat", STAMP)
+                self.server.put(self.url_path("Kassa.txt"), NEW)
+                self.server.put(self.url_path("Kassa.bin"), program)
+                run = self.launch(["/x"])
+                self.assertOldProgramKept(run, [b"/x"], STAMP, NEW)
+
+    def test_a_program_that_cannot_start_after_the_update_is_reported(self):
+        """A first install (no previous program) of a release that crashes: reported, and
+        recorded in N.bad so the next start does not fetch it again."""
         self.write(".dat", STAMP)
         self.server.put(self.url_path("Kassa.txt"), NEW)
-        self.server.put(self.url_path("Kassa.bin"), b"MZ but not a program\r\n" * 100)
+        with open(os.environ["MANAGED_CRASH_EXE"], "rb") as f:
+            self.server.put(self.url_path("Kassa.bin"), f.read())
         run = self.launch(["/x"])
         self.assertExitedNormally(run)
         self.assertMessage(run, MSG_NOT_STARTED % self.win_path(".exe"))
         self.assertNothingStarted()
-        # What is installed is recorded: fetching the same program again would not help.
-        self.assertEqual(self.read(".exe"), b"MZ but not a program\r\n" * 100)
-        self.assertEqual(self.read(".dat"), NEW)
-        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+        self.assertEqual(self.read(".dat"), STAMP)
+        self.assertEqual(self.read(".bad"), NEW + b"\r\n")
+        run = self.launch(["/x"])
+        self.assertEqual(run.paths, [self.url_path("Kassa.txt")])
 
     def test_program_running_while_an_update_arrives(self):
         self.install("v1")
@@ -149,10 +173,9 @@ class LauncherTest(LauncherCase):
         self.assertMessage(run, MSG_IN_USE)
         self.assertNothingStarted(before=1)
         self.assertEqual(self.installed_version(), "v1")
-        self.assertEqual(self.files(), ["Kassa.bin", "Kassa.dat", "Kassa.exe", "Kassa.txt"])
+        # The running program was copied, never moved: it is where it was.
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe", "Kassa.txt"])
         self.assertEqual((self.read(".dat"), self.read(".txt")), (STAMP, NEW))
-        with open(self.managed_exe["v2"], "rb") as f:
-            self.assertEqual(self.read(".bin"), f.read())
 
     def test_names_and_title_come_from_the_launcher_file_name(self):
         rows = [  # (launcher file, base name, title of its message boxes)

@@ -56,7 +56,7 @@ class LauncherResumeTest(LauncherCase):
         self.assertEqual(self.installed_version(), "v2")
         self.assertEqual(self.starts()[-1].version, "v2")
         self.assertEqual(self.read(".dat"), NEW)
-        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
         ranges = [r.header("Range") for r in self.server.requests if r.path == bin_path]
         # Start 1: the whole, then two retries from 40%; start 2: from 40%, then two retries
         # from 80%; start 3: the rest from 80%.
@@ -97,7 +97,7 @@ class LauncherResumeTest(LauncherCase):
                 self.assertEqual(self.installed_version(), "v2")
                 self.assertEqual(self.starts()[-1].version, "v2")
                 self.assertEqual(self.read(".dat"), stamp)
-                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
                 last = [r for r in run.requests if r.path == bin_path][-1]
                 self.assertEqual(last.header("Range") is not None, range_asked)
                 self.assertEqual(self.server.sent[bin_path] - before, len(self.program("v2")))
@@ -176,7 +176,8 @@ class SignedResumeTest(SignedCase):
                     self.assertEqual(self.read(".dat"), recorded)
                 else:
                     self.assertEqual(self.read(".dat"), txt)
-                self.assertTrue(set(self.files()) <= {"Kassa.dat", "Kassa.exe", "Kassa.txt"}, self.files())
+                self.assertTrue(set(self.files()) <= {"Kassa.dat", "Kassa.exe", "Kassa.prev.exe", "Kassa.txt"},
+                                self.files())
 
 
 @unittest.skipUnless(os.environ.get("WCOPY_EXE"), "wcopy.exe is built only for Windows targets")

@@ -71,7 +71,7 @@ class SignedCase(LauncherCase):
         self.assertStarted("v2", [b"/x"])
         self.assertEqual(self.installed_version(), "v2")
         self.assertEqual(run.paths, [self.url_path("Kassa." + e) for e in ("txt", "sig", "bin")])
-        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+        self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
         self.assertEqual(self.read(".dat"), txt)
 
     def assertKept(self, run, recorded: bytes, asked=("txt", "sig", "bin")):
@@ -208,7 +208,7 @@ class SignedUpdateTest(SignedCase):
                 self.assertEqual(self.installed_version(), "v2")
                 self.assertEqual(self.read(".dat"), txt)
                 self.assertEqual([s.version for s in self.starts()], ["v2", "v2"])
-                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe"])
+                self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
 
 
 class HttpsUpdateTest(SignedCase):

@@ -74,8 +74,8 @@ class PublishCase(unittest.TestCase):
         r = run_publish("keygen", self.key, self.pub)
         self.assertEqual(r.returncode, 0, r.stderr)
 
-    def publish(self, stamp=STAMP, program=None, key=None, expect=0):
-        args = ["Kassa", program or self.program, self.out, "--key", key or self.key]
+    def publish(self, stamp=STAMP, program=None, key=None, expect=0, signed=True):
+        args = ["Kassa", program or self.program, self.out] + (["--key", key or self.key] if signed else [])
         if stamp is not None:
             args += ["--stamp", stamp]
         r = run_publish(*args)
@@ -112,6 +112,19 @@ class PublishTest(PublishCase):
         other = self.p("other.pem")
         run_publish("keygen", self.p("other-key.pem"), other)
         self.assertVerifies(pub=other, ok=False)
+
+    def test_without_a_key_the_same_manifest_and_no_signature(self):
+        self.keygen()
+        self.publish()
+        self.publish(stamp=LATER, program=self.write("v3.exe", pe_program(b"v3")), signed=False)
+        self.assertEqual(sorted(os.listdir(self.out)), ["Kassa.bin", "Kassa.txt"], "no signature of another release")
+        self.assertEqual(self.read("Kassa.txt"), manifest(LATER, pe_program(b"v3")))
+        self.assertEqual(self.read("Kassa.bin"), pe_program(b"v3"))
+        for why, stamp in (("form", "2021-06-01 10:00:2"), ("not greater", LATER), ("letters", "2021-06-0x 10:00:09")):
+            with self.subTest(refused=why):
+                r = self.publish(stamp=stamp, program=self.write("x.exe", pe_program(b"x")), signed=False, expect=1)
+                self.assertIn(b"publish: ", r.stderr)
+                self.assertEqual(self.read("Kassa.txt"), manifest(LATER, pe_program(b"v3")))
 
     def test_keys_made_by_openssl_sign(self):
         rows = [  # (how openssl writes the key)

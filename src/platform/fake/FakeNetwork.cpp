@@ -473,6 +473,7 @@ bool FakePlatform::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, 
             return WaitOutStall(h);
         limit = std::min<uint64_t>({r.body.size(), r.failReadAfter.value_or(UINT64_MAX),
                                     r.stallAfter.value_or(UINT64_MAX)});
+        if (r.readSize) toRead = std::min(toRead, *r.readSize);
     } else {
         limit = handle->snapshot.size();
         const FtpServer& s = net_->ftp.at(net_->handles.at(handle->parent).ftpHost);

@@ -304,6 +304,62 @@ uint32_t FakePlatform::WinExec(const std::string& cmdLine, unsigned show) {
     return fail ? kErrFileNotFound : sys_->winExecResult;
 }
 
+namespace {
+
+// A started program of the doubles: its time passes with the machine's ticks.
+class FakeProcess final : public Process {
+public:
+    FakeProcess(FakePlatform& os, const ProgramBehaviour& b) : os_(os), b_(b), start_(os.Ticks()) {}
+    bool Wait(uint32_t ms) override {
+        if (os_.Fails("Process.Wait", std::to_string(ms), kErrInvalidHandle)) return false;
+        const uint32_t ran = os_.Ticks() - start_;
+        if (b_.endsAfterMs && *b_.endsAfterMs <= ran + ms) {
+            if (*b_.endsAfterMs > ran) os_.AdvanceTicks(*b_.endsAfterMs - ran);
+            return true;
+        }
+        os_.AdvanceTicks(ms);
+        return false;
+    }
+    uint32_t ExitCode() override {
+        const bool ended = b_.endsAfterMs && *b_.endsAfterMs <= os_.Ticks() - start_;
+        return ended ? b_.exitCode : 259u;
+    }
+
+private:
+    FakePlatform& os_;
+    ProgramBehaviour b_;
+    uint32_t start_;
+};
+
+// The program's path at the head of a command line: quoted, or up to the first blank.
+std::string ProgramOf(const std::string& cmdLine) {
+    if (!cmdLine.empty() && cmdLine[0] == '"') return cmdLine.substr(1, cmdLine.find('"', 1) - 1);
+    return cmdLine.substr(0, cmdLine.find(' '));
+}
+
+}  // namespace
+
+void FakePlatform::SetProgramBehaviour(const std::string& fileBytes, const ProgramBehaviour& behaviour) {
+    sys_->programs[fileBytes] = behaviour;
+}
+const std::vector<std::pair<std::string, bool>>& FakePlatform::ProcessStarts() const {
+    return sys_->processStarts;
+}
+
+std::unique_ptr<Process> FakePlatform::StartProcess(const std::string& cmdLine, unsigned show,
+                                                    bool quietFailures) {
+    const bool fail = Fails("StartProcess", cmdLine, kErrFileNotFound);
+    sys_->winExecCalls.push_back({cmdLine, show});
+    sys_->processStarts.emplace_back(cmdLine, quietFailures);
+    if (fail) return nullptr;
+    const auto bytes = ReadFile(ProgramOf(cmdLine));
+    if (!bytes) return Failed(kErrFileNotFound, std::unique_ptr<Process>());
+    ProgramBehaviour behaviour;
+    if (auto it = sys_->programs.find(*bytes); it != sys_->programs.end()) behaviour = it->second;
+    if (behaviour.startFails) return Failed(193u, std::unique_ptr<Process>());
+    return std::make_unique<FakeProcess>(*this, behaviour);
+}
+
 void FakePlatform::Sleep(uint32_t ms) {
     Fails("Sleep", std::to_string(ms), 0);
     sys_->sleeps.push_back(ms);

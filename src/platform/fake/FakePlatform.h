@@ -83,6 +83,8 @@ struct HttpResponse {
     // The server takes the request and sends nothing at all: InternetOpenUrl waits out the
     // session's stall limit and fails with 12002 (or throws without a limit).
     bool silent = false;
+    // Every read delivers at most this many body bytes (a trickle, with onRead's time).
+    std::optional<uint32_t> readSize;
     // Called at the start of every InternetReadFile with the body bytes delivered so far.
     std::function<void(uint64_t delivered)> onRead;
 };
@@ -152,6 +154,13 @@ struct ConnectCall {  // InternetConnect
 struct WinExecCall {
     std::string cmdLine;
     unsigned show = 0;
+};
+
+// How a program started with StartProcess behaves, chosen by the bytes of its file.
+struct ProgramBehaviour {
+    bool startFails = false;               // CreateProcess fails with 193 (not a valid program)
+    std::optional<uint32_t> endsAfterMs;   // ends this long after its start; unset: runs on
+    uint32_t exitCode = 0;                 // when it ends
 };
 
 struct WNetAddCall {
@@ -250,7 +259,13 @@ public:
     void SetModuleFileName(const std::string& path);
     void SetCommandLine(const std::string& cmdLine);
     void SetWinExecResult(uint32_t result);  // 33 unless set
+    // Every program start, by WinExec and by StartProcess, in order.
     const std::vector<WinExecCall>& WinExecCalls() const;
+    // StartProcess of a file holding exactly `fileBytes`; any other existing file runs on,
+    // a missing one cannot be started (2).
+    void SetProgramBehaviour(const std::string& fileBytes, const ProgramBehaviour& behaviour);
+    // The commands StartProcess was given, and whether crash dialogs were off for them.
+    const std::vector<std::pair<std::string, bool>>& ProcessStarts() const;
     uint64_t TotalSleptMs() const;
     const std::vector<uint32_t>& Sleeps() const;
     void SetTicks(uint32_t ticks);
@@ -351,6 +366,8 @@ public:
     std::string ModuleFileName() override;
     std::string CommandLine() override;
     uint32_t WinExec(const std::string& cmdLine, unsigned show) override;
+    std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
+                                          bool quietFailures) override;
     void Sleep(uint32_t ms) override;
     uint32_t GetTickCount() override;
     uint32_t GetLastError() override;

@@ -109,6 +109,8 @@ struct FakePlatform::SysState {
     std::string commandLine = "\"C:\\Program\\starter.exe\"";
     uint32_t winExecResult = 33;
     std::vector<WinExecCall> winExecCalls;
+    std::map<std::string, ProgramBehaviour> programs;  // by file bytes
+    std::vector<std::pair<std::string, bool>> processStarts;
     std::vector<uint32_t> sleeps;
     uint64_t sleptMs = 0;
     uint32_t ticks = 100000;

@@ -28,7 +28,12 @@ struct ReadAhead {
     DWORD pos = 0;
     DWORD end = 0;
     DWORD grown = 0;  // size earned by quick refills; 0 while the data trickles
+    uint64_t received = 0;  // body bytes WinInet handed over
+    bool ended = false;     // a read found the body's end
 };
+
+// Unread body bytes that a close may still read without harm.
+constexpr uint64_t kDrainAllowance = 64 * 1024;
 
 class Win32Network final : public Network {
 public:
@@ -39,12 +44,31 @@ public:
 
     // A pump whose helper is blocked in a call on `h` is let go first: on Windows the close
     // then ends that call.
+    // A request whose announced body is far from read is closed on a thread of its own:
+    // Wine's WinInet reads the rest of a body with a length before it lets the handle go (to
+    // keep the connection), and an endless one would hold the caller for ever. That close
+    // ends with the server's close or the process.
     bool InternetCloseHandle(HINTERNET h) override {
+        const bool unread = UnreadBody(h);
         {
             std::lock_guard<std::mutex> lock(mu_);
             readers_.erase(h);
             pumps_.erase(h);
             openLimits_.erase(h);
+        }
+        if (unread) {
+            const HANDLE closer = ::CreateThread(nullptr, 0, CloseOnItsOwn, h, 0, nullptr);
+            if (closer) {
+                ::CloseHandle(closer);
+                // Its parent may be closed next: once this handle is invalid, that close no
+                // longer reaches it (else the reading would happen there).
+                DWORD type = 0, size = sizeof type;
+                for (int i = 0; i < 2000 &&
+                                ::InternetQueryOptionA(h, INTERNET_OPTION_HANDLE_TYPE, &type, &size);
+                     ++i)
+                    ::Sleep(1);
+                return true;
+            }
         }
         return ::InternetCloseHandle(h) != FALSE;
     }
@@ -124,6 +148,8 @@ public:
             }
             ra->pos = 0;
             ra->end = n;
+            ra->received += n;
+            ra->ended = n == 0;
         }
         n = std::min<DWORD>(toRead, ra->end - ra->pos);
         std::memcpy(buffer, ra->data.get() + ra->pos, n);
@@ -293,6 +319,23 @@ private:
             (trickling ? n >= 4096 : n == size) && pump.LastCallTime() <= kQuickRefill;
         ra.grown = quick ? std::min(std::max<DWORD>(n, 4096) * 2, kPumpReadAhead) : 0;
         return true;
+    }
+
+    static DWORD WINAPI CloseOnItsOwn(void* h) {
+        ::InternetCloseHandle(h);
+        return 0;
+    }
+
+    bool UnreadBody(HINTERNET h) {
+        ReadAhead* ra = Reader(h);
+        if (!ra || ra->ended) return false;
+        char text[32] = {};
+        DWORD size = sizeof text - 1;
+        if (!::HttpQueryInfoA(h, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return false;
+        uint64_t length = 0;
+        for (const char* c = text; *c >= '0' && *c <= '9' && length < (1ull << 56); ++c)
+            length = length * 10 + static_cast<uint64_t>(*c - '0');
+        return length > ra->received + kDrainAllowance;
     }
 
     static bool IsSession(HINTERNET h) {

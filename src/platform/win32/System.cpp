@@ -41,6 +41,22 @@ private:
     bool held_ = false;
 };
 
+class Win32Process final : public Process {
+public:
+    explicit Win32Process(HANDLE h) : h_(h) {}
+    ~Win32Process() override { ::CloseHandle(h_); }
+    Win32Process(const Win32Process&) = delete;
+    Win32Process& operator=(const Win32Process&) = delete;
+    bool Wait(uint32_t ms) override { return ::WaitForSingleObject(h_, ms) == WAIT_OBJECT_0; }
+    uint32_t ExitCode() override {
+        DWORD code = STILL_ACTIVE;
+        return ::GetExitCodeProcess(h_, &code) ? code : STILL_ACTIVE;
+    }
+
+private:
+    HANDLE h_;
+};
+
 class Win32System final : public System {
 public:
     uint32_t GetEnvironmentVariable(const std::string& name, char* buf, uint32_t size) override {
@@ -72,6 +88,30 @@ public:
     }
     uint32_t WinExec(const std::string& cmdLine, unsigned show) override {
         return ::WinExec(cmdLine.c_str(), show);
+    }
+    std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
+                                          bool quietFailures) override {
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESHOWWINDOW;
+        si.wShowWindow = static_cast<WORD>(show);
+        PROCESS_INFORMATION pi = {};
+        std::string command = cmdLine;  // CreateProcessA may write into it
+        // The child inherits the error mode in force when it is created; ours is put back
+        // at once.
+        const UINT before = quietFailures
+                                ? ::SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS)
+                                : 0;
+        const BOOL ok = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                         nullptr, &si, &pi);
+        const DWORD error = ::GetLastError();
+        if (quietFailures) ::SetErrorMode(before);
+        if (!ok) {
+            ::SetLastError(error);
+            return nullptr;
+        }
+        ::CloseHandle(pi.hThread);
+        return std::make_unique<Win32Process>(pi.hProcess);
     }
     void Sleep(uint32_t ms) override { ::Sleep(ms); }
     uint32_t GetTickCount() override { return ::GetTickCount(); }

@@ -2,13 +2,13 @@
 //
 //   publish keygen KEY.pem PUBLIC.pem
 //   publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]
-//   publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp "YYYY-MM-DD hh:mm:ss"]
+//   publish NAME PROGRAM.exe FOLDER [--key KEY.pem] [--stamp "YYYY-MM-DD hh:mm:ss"]
 //   publish NAME PROGRAM-FOLDER FOLDER [--key KEY.pem] [--stamp "YYYY-MM-DD hh:mm:ss"]
 //
-// The second form writes FOLDER/NAME.bin, FOLDER/NAME.sig and, last, FOLDER/NAME.txt (the
-// manifest: stamp, SHA-256 and size of NAME.bin; NAME.sig signs it), each synced under a new
-// temporary name first, so a server that copies the folder at any moment never offers a
-// manifest before the program and signature that go with it.
+// The third form writes FOLDER/NAME.bin, with --key FOLDER/NAME.sig, and last FOLDER/NAME.txt
+// (the manifest: stamp, SHA-256 and size of NAME.bin; NAME.sig signs it), each synced under
+// a new temporary name first, so a server that copies the folder at any moment never offers
+// a manifest before the program and signature that go with it. The last form: FolderPublish.h.
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -29,7 +29,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: publish keygen KEY.pem PUBLIC.pem\n"
     "       publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]\n"
-    "       publish NAME PROGRAM.exe FOLDER --key KEY.pem [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
+    "       publish NAME PROGRAM.exe FOLDER [--key KEY.pem] [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
     "       publish NAME PROGRAM-FOLDER FOLDER [--key KEY.pem] [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
     "\n"
     "keygen writes a new ECDSA P-256 key pair: KEY.pem (private, readable by you only; keep it\n"
@@ -37,10 +37,10 @@ constexpr const char* kUsage =
     "brand writes OUT.exe, a copy of the generic launcher that updates from URL (http or https,\n"
     "ending in /) and, with --key, installs only updates signed with KEY.pem; --company and\n"
     "--product set the names in its version resource. Brand first, then sign OUT.exe.\n"
-    "The second form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
-    "FOLDER/NAME.sig (the signature over NAME.txt) and last FOLDER/NAME.txt, the manifest: the\n"
-    "stamp (--stamp or the current UTC time, greater than the one it replaces) and the SHA-256\n"
-    "and size of NAME.bin.\n"
+    "The third form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
+    "with --key FOLDER/NAME.sig (the signature over NAME.txt), and last FOLDER/NAME.txt, the\n"
+    "manifest: the stamp (--stamp or the current UTC time, greater than the one it replaces)\n"
+    "and the SHA-256 and size of NAME.bin. Without --key it is for launchers without a key.\n"
     "The last form publishes a program of many files (NAME.exe at the top of PROGRAM-FOLDER):\n"
     "each file goes to FOLDER/NAME.files/<its SHA-256> unless it is there already, then\n"
     "FOLDER/NAME.sig (with --key) and last FOLDER/NAME.txt, the stamp and one line per file.\n";
@@ -148,8 +148,9 @@ int Publish(const std::string& name, const std::string& programPath, const std::
     if (!IsWindowsExecutable(program))
         throw Failure{programPath + " is not a Windows executable (no MZ and PE header)"};
     if (program.size() > 0xFFFFFFFFu) throw Failure{programPath + " is 4 GiB or larger"};
-    if (!ReadFile(keyPath, keyPem)) throw Failure{"cannot read " + keyPath};
-    if (!signing::P256PrivateKeyFromPem(keyPem, d, point))
+    const bool sign = !keyPath.empty();
+    if (sign && !ReadFile(keyPath, keyPem)) throw Failure{"cannot read " + keyPath};
+    if (sign && !signing::P256PrivateKeyFromPem(keyPem, d, point))
         throw Failure{keyPath + " is not an unencrypted ECDSA P-256 private key (PEM)"};
 
     if (stamp.empty()) stamp = CurrentUtcStamp();
@@ -163,14 +164,19 @@ int Publish(const std::string& name, const std::string& programPath, const std::
     const std::string txt = stamp + "\r\nsha256 " + signing::Sha256Hex(program) + "\r\nsize " +
                             std::to_string(program.size()) + "\r\n";
     std::string der, rs, error;
-    if (!publish::Sign(keyPem, txt, der, error)) throw Failure{error};
-    if (!signing::P256SignatureFromDer(der, rs)) throw Failure{"the signature came out malformed"};
+    if (sign && !publish::Sign(keyPem, txt, der, error)) throw Failure{error};
+    if (sign && !signing::P256SignatureFromDer(der, rs)) throw Failure{"the signature came out malformed"};
 
     PutFile(JoinPath(folder, name + ".bin"), program, true);
-    PutFile(JoinPath(folder, name + ".sig"), der, true);
+    // An unsigned release leaves no signature of an earlier one beside it.
+    const std::string sigPath = JoinPath(folder, name + ".sig");
+    if (sign)
+        PutFile(sigPath, der, true);
+    else
+        std::remove(sigPath.c_str());
     PutFile(txtPath, txt, true);
-    std::printf("published %s as %s.bin, %s.sig and %s.txt in %s, stamp %s\n", programPath.c_str(),
-                name.c_str(), name.c_str(), name.c_str(), folder.c_str(), stamp.c_str());
+    std::printf("published %s as %s.bin, %s%s.txt in %s, stamp %s\n", programPath.c_str(), name.c_str(),
+                sign ? (name + ".sig and ").c_str() : "", name.c_str(), folder.c_str(), stamp.c_str());
     return 0;
 }
 
@@ -233,7 +239,6 @@ int Run(const std::vector<std::string>& args) {
         }
     }
     if (publish::IsFolder(args[1])) return PublishFolderCommand(args[0], args[1], args[2], key, stamp);
-    if (key.empty()) throw Failure{""};
     return Publish(args[0], args[1], args[2], key, stamp);
 }
 

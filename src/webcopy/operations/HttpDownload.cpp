@@ -61,13 +61,52 @@ TDateTime ServerDate(platform::HINTERNET request) {
     }
 }
 
+// The job's TimeLimit and StallMinBytes over one download, from its request on.
+class Pace {
+public:
+    Pace(const TWebCopy& wc, uint32_t stallLimitMs)
+        : start_(platform::Sys().GetTickCount()), stallMs_(stallLimitMs),
+          limitMs_(wc.TimeLimit > 0
+                       ? static_cast<uint32_t>(std::min(wc.TimeLimit, INT32_MAX / 1000)) * 1000u
+                       : 0),
+          minBytes_(wc.StallMinBytes), windowStart_(start_) {}
+
+    // After a read of `n` bytes (and before the first, with 0): false when the download is
+    // over its time or moved too little in a stall window. Otherwise the next read's stall
+    // limit is no longer than the time left.
+    bool Keeps(platform::HINTERNET request, uint32_t n) {
+        const uint32_t now = platform::Sys().GetTickCount();
+        if (limitMs_ > 0) {
+            const uint32_t spent = now - start_;
+            if (spent >= limitMs_) return false;
+            const uint32_t left = limitMs_ - spent;
+            platform::Net().SetStallLimit(request, stallMs_ > 0 ? std::min(left, stallMs_) : left);
+        }
+        windowBytes_ += n;
+        if (minBytes_ == 0 || stallMs_ == 0 || now - windowStart_ < stallMs_) return true;
+        if (windowBytes_ < minBytes_) return false;
+        windowStart_ = now;
+        windowBytes_ = 0;
+        return true;
+    }
+
+private:
+    uint32_t start_, stallMs_, limitMs_, minBytes_, windowStart_;
+    uint64_t windowBytes_ = 0;
+};
+
 // Reads one block: up to `size` bytes, fewer only at the end of the body. The network layer
 // may hand out less than asked in the middle of a body (its read-ahead runs dry), so it is
-// asked again until the block is full. On a failure `got` holds what came before it.
-bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got) {
+// asked again until the block is full. On a failure `got` holds what came before it; a
+// download that `pace` ends fails with ERROR_INTERNET_TIMEOUT.
+bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got, Pace& pace) {
     got = 0;
+    uint32_t n = 0;
     while (got < size) {
-        uint32_t n = 0;
+        if (!pace.Keeps(request, n)) {
+            platform::Sys().SetLastError(platform::ERROR_INTERNET_TIMEOUT_);
+            return false;
+        }
         if (!platform::Net().InternetReadFile(request, buffer + got, size - got, &n)) return false;
         if (n == 0) break;
         got += std::min(n, size - got);
@@ -220,6 +259,7 @@ bool HttpDownload(Run& run, Job& job) {
                      platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (wc.HTTPKeepAliveAuthentication) flags |= platform::INTERNET_FLAG_KEEP_CONNECTION;
 
+    Pace pace(wc, run.StallLimitMs());
     Credentials credentials{job.HTTPUserID, job.HTTPPassword, UrlOrigin(job.URL)};
     if (job.Authenticate == waAlways &&
         (credentials.user.empty() || credentials.password.empty()))
@@ -306,10 +346,10 @@ bool HttpDownload(Run& run, Job& job) {
         bool failed = false;
         const ReceivedBody body = ReceiveBody(
             run, file,
-            [&request, &readError, &failed](unsigned char* buffer, uint32_t size, uint32_t& got) {
+            [&request, &readError, &failed, &pace](unsigned char* buffer, uint32_t size, uint32_t& got) {
                 got = 0;
                 if (failed) return false;
-                if (ReadBlock(request.get(), buffer, size, got)) return true;
+                if (ReadBlock(request.get(), buffer, size, got, pace)) return true;
                 readError = platform::Sys().GetLastError();
                 failed = true;
                 return got > 0;  // what came before the failure is kept; the next read fails

@@ -82,6 +82,10 @@ def setup():
             # 2 s for a withdrawal nobody confirms. Unmanaged windows are hidden at once.
             _run([WINE64, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
                  env, log, timeout=60)
+            # A crashing program would be held alive by winedbg's crash dialog (as by error
+            # reporting on Windows); off, it ends with its exception code at once.
+            _run([WINE64, "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+                  "/d", "0", "/f"], env, log, timeout=60)
         except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
             log.flush()
             with open(os.path.join(state, "setup.log"), "rb") as f:

@@ -46,6 +46,9 @@ class Fault:
     mute: Optional[float] = None            # take the request, answer nothing for this long, close
     delay: float = 0.0                      # hold the response this long (seconds) first
     bodies: Optional[List[bytes]] = None    # the n-th request gets bodies[n] (the last one after)
+    chunked: bool = False                   # Transfer-Encoding: chunked (cut by truncate_at: no last chunk)
+    length: Optional[int] = None            # announce this Content-Length instead of the body's
+    endless: Optional[float] = None         # after the body, filler for this long (seconds) or until the client goes
 
 
 @dataclass
@@ -133,7 +136,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", f"bytes {start}-{whole - 1}/{whole}")
         if fault.etag is not None:
             self.send_header("ETag", fault.etag)
-        if fault.content_length:
+        if fault.chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif fault.length is not None:
+            self.send_header("Content-Length", str(fault.length))
+        elif fault.content_length and fault.endless is None:
             self.send_header("Content-Length", str(len(body)))
         else:
             self.send_header("Connection", "close")
@@ -156,6 +163,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(seconds)
             return self._close(reset=False)
+        if fault.chunked or fault.endless is not None:
+            return self._stream(path, body if cut is None else body[:cut], fault)
         complete = True
         if fault.trickle:
             complete = self._trickle(path, body[:cut] if cut is not None else body, *fault.trickle)
@@ -184,6 +193,27 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
         with self.server.owner._lock:
             self.server.owner.sent[path] = self.server.owner.sent.get(path, 0) + len(data)
+
+    def _stream(self, path, body, fault):
+        """A chunked body (with its last chunk only when it is whole), or a body followed by
+        filler until `endless` seconds have passed or the client has gone; then the close."""
+        whole = not fault.chunked or fault.truncate_at is None
+        try:
+            for pos in range(0, len(body), 4096):
+                part = body[pos:pos + 4096]
+                self._write(path, (b"%x\r\n" % len(part) + part + b"\r\n") if fault.chunked else part)
+            if fault.endless is not None:
+                filler = b"\0" * 65536
+                deadline = time.monotonic() + fault.endless
+                while time.monotonic() < deadline:
+                    self._write(path, (b"10000\r\n" + filler + b"\r\n") if fault.chunked else filler)
+            elif fault.chunked and whole:
+                self.wfile.write(b"0\r\n\r\n")
+                self.wfile.flush()
+                return
+        except OSError:
+            pass
+        self._close(reset=False)
 
     def _trickle(self, path, body, step, interval, give_up) -> bool:
         """Writes `body` a step at a time; False when the bound cut it short."""

@@ -13,6 +13,11 @@
 #define MANAGED_VERSION "v1"
 #endif
 
+#ifdef MANAGED_NEEDS_LIBRARY
+// From a library that is never installed beside the program: the loader refuses to start it.
+extern "C" __declspec(dllimport) int missing_library_function();
+#endif
+
 namespace {
 
 std::string ModulePath()
@@ -64,6 +69,13 @@ void Stay(DWORD ms)
 
 int main(int argc, char** argv)
 {
+#ifdef MANAGED_CRASH
+    // A release that crashes at start: an access violation before anything else.
+    *static_cast<volatile int*>(nullptr) = argc;
+#endif
+#ifdef MANAGED_NEEDS_LIBRARY
+    if (argc < 0) return missing_library_function();
+#endif
     AppendRecord(ModulePath() + ".log", argc, argv);
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--stay=", 7) == 0) {

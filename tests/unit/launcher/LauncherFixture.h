@@ -21,6 +21,20 @@ inline const std::string kFolder = kAppData + "\\Brakven\\Applikationer\\";
 inline const std::string kLauncher = "C:\\Program Files\\Kassa\\Kassa.exe";
 inline const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
+// The smallest file the launcher takes for a Windows program, with `tag` at its end.
+inline std::string Program(const std::string& tag) {
+    std::string pe(0x40, '\0');
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    pe[0x3C] = 0x40;
+    std::string header(24, '\0');
+    header.replace(0, 4, std::string("PE\0\0", 4));
+    header[4 + 18] = 0x02;  // an executable image
+    return pe + header + tag;
+}
+inline const std::string kOldExe = Program("OLD");
+inline const std::string kNewExe = Program("NEW");
+
 inline std::string ServerUrl(const std::string& name) {
     return std::string(UpdateBaseUrl()) + "managedfiles/" + name;
 }

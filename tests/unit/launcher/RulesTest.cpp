@@ -25,16 +25,6 @@ TEST(StarterNames, DeriveEverythingFromTheLauncherFileName) {
     EXPECT_EQ(MakeStarterNames("C:\\x\\k.exe", "", "u/").folder, "\\Brakven\\Applikationer\\");
 }
 
-TEST(Stamps, FirstLineStopsAtTheFirstBreakOrZeroByte) {
-    EXPECT_EQ(FirstLine("2013-07-18 09:00:00\r\nrest"), "2013-07-18 09:00:00");
-    EXPECT_EQ(FirstLine("a\rb"), "a");
-    EXPECT_EQ(FirstLine("a\nb"), "a");
-    EXPECT_EQ(FirstLine(std::string("a\0b", 3)), "a");
-    EXPECT_EQ(FirstLine(""), "");
-    EXPECT_EQ(FirstLine(std::string("\0x", 2)), "");
-    EXPECT_EQ(FirstLine("\r\nsecond"), "");
-}
-
 TEST(Stamps, ComparedAsUnsignedBytesLongerWins) {
     struct Case { const char* server; const char* local; bool newer; };
     const Case cases[] = {

@@ -9,7 +9,7 @@ namespace {
 const std::string kExpectedCommand = "\"" + kFolder + "Kassa.exe\" /x c:\\data ";
 
 TEST_F(LauncherTest, EqualStampsStartTheProgramAndRotateTheStamps) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00\r\n");
     Serve(os, "Kassa.txt", "2013-07-18 10:00:00\r\n");
 
@@ -18,50 +18,59 @@ TEST_F(LauncherTest, EqualStampsStartTheProgramAndRotateTheStamps) {
     ASSERT_EQ(os.WinExecCalls().size(), 1u);
     EXPECT_EQ(os.WinExecCalls()[0].cmdLine, kExpectedCommand);
     EXPECT_EQ(os.WinExecCalls()[0].show, 2u);
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:00\r\n");
     EXPECT_FALSE(Has("Kassa.txt"));
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
 }
 
 TEST_F(LauncherTest, OlderServerStampStartsWithoutUpdateAndRecordsTheServerStamp) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
     Serve(os, "Kassa.txt", "2013-07-18 09:00:00");
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
 
     ASSERT_TRUE(RunLauncher());
 
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-07-18 09:00:00");
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
     for (const auto& r : os.HttpRequests()) EXPECT_NE(r.url, ServerUrl("Kassa.bin"));
 }
 
 TEST_F(LauncherTest, NewerServerStampReplacesAndStartsTheProgram) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
-    Serve(os, "Kassa.txt", "2013-07-18 10:00:00 ");  // one trailing blank is greater
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.txt", "2013-07-18 10:00:01 \r\n");  // blanks after a stamp do not count
+    Serve(os, "Kassa.bin", kNewExe);
 
     ASSERT_TRUE(RunLauncher());
 
-    EXPECT_EQ(File("Kassa.exe"), "NEW");
-    EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:00 ");
-    EXPECT_FALSE(Has("Kassa.bin"));
-    EXPECT_FALSE(Has("Kassa.txt"));
-    EXPECT_FALSE(Has("Kassa.exe.old"));
+    EXPECT_EQ(File("Kassa.exe"), kNewExe);
+    EXPECT_EQ(File("Kassa.prev.exe"), kOldExe);
+    EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:01 \r\n");
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.prev.exe"}));
+    // After an update the start is watched, with crash dialogs off.
+    ASSERT_EQ(os.ProcessStarts().size(), 1u);
+    EXPECT_EQ(os.ProcessStarts()[0], std::make_pair(kExpectedCommand, true));
     ASSERT_EQ(os.WinExecCalls().size(), 1u);
-    EXPECT_EQ(os.WinExecCalls()[0].cmdLine, kExpectedCommand);
+    EXPECT_EQ(os.WinExecCalls()[0].show, 2u);
+
+    // Up to date: started as always, not watched, the same stamp with a blank is no newer.
+    Serve(os, "Kassa.txt", "2013-07-18 10:00:01");
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(os.ProcessStarts().size(), 1u);
+    EXPECT_EQ(os.WinExecCalls().size(), 2u);
+    EXPECT_EQ(File("Kassa.prev.exe"), kOldExe);
 }
 
 TEST_F(LauncherTest, FirstInstallFetchesTheProgram) {
     Serve(os, "Kassa.txt", "2026-12-08 10:00:00");
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
 
     ASSERT_TRUE(RunLauncher());
 
-    EXPECT_EQ(File("Kassa.exe"), "NEW");
+    EXPECT_EQ(File("Kassa.exe"), kNewExe);
     EXPECT_EQ(File("Kassa.dat"), "2026-12-08 10:00:00");
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
 }
@@ -77,7 +86,7 @@ class MissingNewProgram : public LauncherTest, public ::testing::WithParamInterf
 
 TEST_P(MissingNewProgram, KeepsTheInstalledOneAndRetriesNextTime) {
     const NotArrived& row = GetParam();
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     if (row.leftOver) os.WriteFile(kFolder + "Kassa.bin", row.leftOver);
     Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
@@ -85,7 +94,7 @@ TEST_P(MissingNewProgram, KeepsTheInstalledOneAndRetriesNextTime) {
 
     ASSERT_TRUE(RunLauncher());
 
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");  // not recorded
     EXPECT_FALSE(Has("Kassa.bin"));
     ASSERT_EQ(os.WinExecCalls().size(), 1u);
@@ -99,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.why); });
 
 TEST_F(LauncherTest, TruncatedNewProgramIsNeverInstalled) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
     HttpResponse shortBody;
@@ -109,31 +118,31 @@ TEST_F(LauncherTest, TruncatedNewProgramIsNeverInstalled) {
 
     ASSERT_TRUE(RunLauncher());
 
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_FALSE(Has("Kassa.bin"));
     EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");
 }
 
 TEST_F(LauncherTest, FailedRenamePutsTheOldProgramBack) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
-    Serve(os, "Kassa.bin", "NEW");
-    os.FailNextCall("MoveFile");  // N.bin -> N.exe
+    Serve(os, "Kassa.bin", kNewExe);
+    os.FailNextCall("File.Rename");  // N.bin -> N.exe
 
     ASSERT_TRUE(RunLauncher());
 
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
 }
 
 TEST_F(LauncherTest, RunningProgramBlocksTheUpdate) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.Lock(kFolder + "Kassa.exe");
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
 
     ASSERT_TRUE(RunLauncher());
 
@@ -142,8 +151,9 @@ TEST_F(LauncherTest, RunningProgramBlocksTheUpdate) {
               "Programmet troligen redan ig\xe5ng, vg st\xe4ng det och f\xf6rs\xf6k igen");
     EXPECT_EQ(headless::MessageBoxCalls()[0].caption, "Kassa");
     EXPECT_TRUE(os.WinExecCalls().empty());
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
-    EXPECT_EQ(File("Kassa.bin"), "NEW");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
+    EXPECT_FALSE(Has("Kassa.bin"));
+    for (const auto& call : os.CallLog()) EXPECT_NE(call.rfind("MoveFile " + kFolder + "Kassa.exe", 0), 0u) << call;
     EXPECT_EQ(File("Kassa.txt"), "2014-01-01 00:00:00");
     EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");
     EXPECT_FALSE(Has("Kassa.exe.old"));
@@ -178,18 +188,18 @@ class OfflineStart : public LauncherTest, public ::testing::WithParamInterface<O
 
 TEST_P(OfflineStart, StartsTheProgramAndKeepsTheLocalStamp) {
     const Offline& row = GetParam();
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     // A newer stamp left by an earlier run is no word from the server in this one.
     if (row.leftOverStamp) os.WriteFile(kFolder + "Kassa.txt", "2014-01-01 00:00:00");
     if (row.status) Serve(os, "Kassa.txt", "2014-01-01 00:00:00", row.status);
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
 
     ASSERT_TRUE(RunLauncher());
 
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
     EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_FALSE(Has("Kassa.txt"));
     for (const auto& r : os.HttpRequests()) EXPECT_NE(r.url, ServerUrl("Kassa.bin"));
 }
@@ -198,56 +208,120 @@ INSTANTIATE_TEST_SUITE_P(Launcher, OfflineStart,
                                            Offline{"ServerError", 500, false}, Offline{"NeedsLogin", 401, true}),
                          [](const auto& info) { return std::string(info.param.why); });
 
-TEST_F(LauncherTest, UnstartableProgramIsReportedAndStaysInstalled) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+// How a new release behaves when it is started after the update.
+struct NewStart {
+    const char* why;
+    platform::fake::ProgramBehaviour behaviour;
+    bool rolledBack;
+};
+void PrintTo(const NewStart& row, std::ostream* out) { *out << row.why; }
+class StartAfterUpdate : public LauncherTest, public ::testing::WithParamInterface<NewStart> {};
+
+TEST_P(StartAfterUpdate, AReleaseThatWillNotStartIsRolledBackAndNotFetchedAgain) {
+    const NewStart& row = GetParam();
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
-    Serve(os, "Kassa.bin", "NEW");
-    os.SetWinExecResult(11);  // ERROR_BAD_FORMAT
+    Serve(os, "Kassa.bin", kNewExe);
+    os.SetProgramBehaviour(kNewExe, row.behaviour);
 
     ASSERT_TRUE(RunLauncher());
 
-    ASSERT_EQ(os.WinExecCalls().size(), 1u);
+    EXPECT_TRUE(headless::MessageBoxCalls().empty());
+    ASSERT_EQ(os.ProcessStarts().size(), 1u);
+    if (!row.rolledBack) {
+        EXPECT_EQ(File("Kassa.exe"), kNewExe);
+        EXPECT_EQ(File("Kassa.dat"), "2014-01-01 00:00:00");
+        EXPECT_FALSE(Has("Kassa.bad"));
+        EXPECT_EQ(os.WinExecCalls().size(), 1u);
+        return;
+    }
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
+    EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");
+    EXPECT_EQ(File("Kassa.bad"), "2014-01-01 00:00:00\r\n");
+    // The previous program is started as always after the failed one.
+    ASSERT_EQ(os.WinExecCalls().size(), 2u);
+    EXPECT_EQ(os.WinExecCalls()[1].cmdLine, kExpectedCommand);
+    EXPECT_EQ(os.ProcessStarts().size(), 1u);
+
+    // The same release is not fetched again; a newer one is tried as usual.
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(os.HttpRequests().back().url, ServerUrl("Kassa.txt"));
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
+    EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");
+    Serve(os, "Kassa.txt", "2014-01-01 00:00:01");
+    Serve(os, "Kassa.bin", Program("FIXED"));
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(File("Kassa.exe"), Program("FIXED"));
+    EXPECT_EQ(File("Kassa.prev.exe"), kOldExe);
+    EXPECT_EQ(File("Kassa.dat"), "2014-01-01 00:00:01");
+}
+INSTANTIATE_TEST_SUITE_P(
+    Launcher, StartAfterUpdate,
+    ::testing::Values(NewStart{"CannotStart", {true, std::nullopt, 0}, true},
+                      NewStart{"AccessViolation", {false, 200, 0xC0000005u}, true},
+                      NewStart{"MissingLibrary", {false, 50, 0xC0000135u}, true},
+                      NewStart{"StackBufferOverrun", {false, 4900, 0xC0000409u}, true},
+                      NewStart{"CrashAfterTheWatch", {false, 5200, 0xC0000005u}, false},
+                      NewStart{"EndsWithMinusOne", {false, 100, 0xFFFFFFFFu}, false},
+                      NewStart{"EndsWithOne", {false, 100, 1}, false},
+                      NewStart{"RunsOn", {false, std::nullopt, 0}, false}),
+    [](const auto& info) { return std::string(info.param.why); });
+
+TEST_F(LauncherTest, AFirstInstallThatWillNotStartIsReportedAndRecordedAsBad) {
+    Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
+    Serve(os, "Kassa.bin", kNewExe);
+    os.WriteFile(kFolder + "Kassa.prev.exe", Program("LONG AGO"));
+    os.SetProgramBehaviour(kNewExe, {false, 100, 0xC000007Bu});
+
+    ASSERT_TRUE(RunLauncher());
+
     ASSERT_EQ(headless::MessageBoxCalls().size(), 1u);
     EXPECT_EQ(headless::MessageBoxCalls()[0].text,
               "N\xe5nting har g\xe5tt fel, ring programleverant\xf6ren\r\n" + kFolder +
                   "Kassa.exe kunde inte startas");
-    EXPECT_EQ(headless::MessageBoxCalls()[0].caption, "Kassa");
-    EXPECT_EQ(headless::MessageBoxCalls()[0].flags, 0u);
-    // Installed is installed: the stamp is recorded, so the same program is not fetched again.
-    EXPECT_EQ(File("Kassa.exe"), "NEW");
-    EXPECT_EQ(File("Kassa.dat"), "2014-01-01 00:00:00");
+    EXPECT_EQ(File("Kassa.exe"), kNewExe);
+    EXPECT_FALSE(Has("Kassa.dat"));
+    EXPECT_EQ(File("Kassa.bad"), "2014-01-01 00:00:00\r\n");
+    EXPECT_FALSE(Has("Kassa.prev.exe")) << "nothing was replaced, so nothing goes back";
+
+    // Up to date with what is there, the installed program is started as always.
+    os.SetWinExecResult(11);
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(os.HttpRequests().back().url, ServerUrl("Kassa.txt"));
+    EXPECT_EQ(headless::MessageBoxCalls().size(), 2u);
+    EXPECT_EQ(os.WinExecCalls().size(), 2u);
 }
 
 TEST_F(LauncherTest, StampFileWithoutFirstLineCountsAsEmptyStamp) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "");
     Serve(os, "Kassa.txt", "2014-01-01 00:00:00");
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
 
     ASSERT_TRUE(RunLauncher());
 
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
-    EXPECT_EQ(File("Kassa.exe"), "NEW");
+    EXPECT_EQ(File("Kassa.exe"), kNewExe);
     EXPECT_EQ(File("Kassa.dat"), "2014-01-01 00:00:00");
 }
 
 TEST_F(LauncherTest, EmptyServerStampNeverAsksForAnUpdate) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     Serve(os, "Kassa.txt", std::string("\0junk", 5));
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
 
     ASSERT_TRUE(RunLauncher());
 
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
     EXPECT_EQ(File("Kassa.dat"), "2013-01-01 00:00:00");  // no stamp to record
 }
 
 TEST_F(LauncherTest, UnreadableLocalStampIsReportedAndLeavesTheSplashIdle) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-01-01 00:00:00");
     os.FailNextCall("Open");
     // The splash stays until the user closes it; the message box answer closes it here.
@@ -269,7 +343,7 @@ TEST_F(LauncherTest, ArgumentsReachTheProgramAsTheyWereGiven) {
     // A file association: the document path holds blanks; the rest shows the quoting rules.
     PrepareMachine(os, "C:\\Kassa.exe",
                    "\"C:\\Mina filer\\order 7.kas\" x\\y \"\" \"say \\\"hi\\\"\" \"C:\\dir x\\\\\"");
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
 
     ASSERT_TRUE(RunLauncher());
 
@@ -284,7 +358,7 @@ TEST_F(LauncherTest, PathWithoutBlankIsNotQuotedAndNoArgumentsLeaveOneBlank) {
     os.SetRegString(RegRoot::CurrentUser, kShellFolders, "AppData", appData);
     PrepareMachine(os, "D:\\KASSA.EXE", "");
     os.SetRegString(RegRoot::CurrentUser, kShellFolders, "AppData", appData);
-    os.WriteFile(appData + "\\Brakven\\Applikationer\\KASSA.exe", "OLD");
+    os.WriteFile(appData + "\\Brakven\\Applikationer\\KASSA.exe", kOldExe);
 
     ASSERT_TRUE(RunLauncher());
 
@@ -293,7 +367,7 @@ TEST_F(LauncherTest, PathWithoutBlankIsNotQuotedAndNoArgumentsLeaveOneBlank) {
 }
 
 TEST_F(LauncherTest, SplashIsBorderlessCentredAndRunsTheSequenceOnce) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     Application = new TApplication;
     Application->Initialize();
     Application->CreateForm(Form1);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "LauncherFixture.h"
+#include "launcher/Release.h"
 #include "launcher/SignedUpdate.h"
 #include "signing/Sha256.h"
 
@@ -38,7 +39,7 @@ std::string SignDer(EVP_PKEY* key, const std::string& message) {
     return sig;
 }
 
-const std::string kProgram = "MZ new program";
+const std::string kProgram = Program("new program");
 const std::string kManifest = "2026-12-08 10:00:00\r\nsha256 " + signing::Sha256Hex(kProgram) +
                               "\r\nsize " + std::to_string(kProgram.size()) + "\r\n";
 
@@ -125,16 +126,19 @@ TEST_F(SignedUpdateTest, AStaleSignatureNeverStandsInForAMissingOne) {
 }
 
 TEST_F(SignedUpdateTest, AProgramMatchesOnlyWithItsExactSizeAndDigest) {
-    ReleaseManifest m;
-    ASSERT_TRUE(ParseReleaseManifest(kManifest, m));
+    ReleaseInfo m;
+    ASSERT_TRUE(ReadRelease(kManifest, m));
+    ASSERT_TRUE(m.HasManifest());
     std::string flipped = kProgram;
-    flipped[3] ^= 1;
-    const std::string big(200000, 'B');
-    ReleaseManifest bigManifest{"s", signing::Sha256Hex(big), big.size()};
+    flipped[kProgram.size() - 3] ^= 1;
+    const std::string big = Program(std::string(200000, 'B'));
+    const ReleaseInfo bigManifest{"s", signing::Sha256Hex(big), big.size()};
+    const std::string notAProgram(kProgram.size(), 'x');
+    const ReleaseInfo notAProgramManifest{"s", signing::Sha256Hex(notAProgram), notAProgram.size()};
     struct Case {
         const char* why;
         std::string content;
-        const ReleaseManifest& manifest;
+        const ReleaseInfo& manifest;
         bool matches;
     };
     const Case cases[] = {
@@ -143,18 +147,19 @@ TEST_F(SignedUpdateTest, AProgramMatchesOnlyWithItsExactSizeAndDigest) {
         {"one byte changed", flipped, m, false},
         {"one byte more", kProgram + "x", m, false},
         {"one byte less", kProgram.substr(1), m, false},
-        {"the right size, other bytes", std::string(kProgram.size(), 'x'), m, false},
+        {"the right size, other bytes", notAProgram, m, false},
+        {"the manifest's bytes, but no Windows program", notAProgram, notAProgramManifest, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         os.WriteFile(kFolder + "p.bin", c.content);
         auto file = os.Open(kFolder + "p.bin", platform::OpenMode::ReadLocked);
         ASSERT_TRUE(file);
-        EXPECT_EQ(MatchesManifest(*file, c.manifest), c.matches);
+        EXPECT_EQ(ProgramMatches(*file, c.manifest, 0), c.matches);
     }
     auto file = os.Open(kFolder + "p.bin", platform::OpenMode::ReadLocked);
-    os.FailNextCall("File.Read");
-    EXPECT_FALSE(MatchesManifest(*file, bigManifest)) << "a read that fails";
+    os.FailNextCall("File.Read", 3);
+    EXPECT_FALSE(ProgramMatches(*file, bigManifest, 0)) << "a read that fails";
 }
 
 }  // namespace

@@ -18,10 +18,10 @@ TEST_F(LauncherTest, OneLauncherPerProgramFolderAndName) {
 }
 
 TEST_F(LauncherTest, WaitsForTheOtherLauncherThenRunsAndLetsGo) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
     Serve(os, "Kassa.txt", "2013-07-18 11:00:00");
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
     os.HoldNamedMutex(kMutex, 5);
     // The server is asked only once the other launcher has let go and this one holds it.
     bool askedInTurn = false;
@@ -36,7 +36,7 @@ TEST_F(LauncherTest, WaitsForTheOtherLauncherThenRunsAndLetsGo) {
 
     EXPECT_EQ(os.NamedMutexNames(), std::vector<std::string>{kMutex});
     EXPECT_TRUE(askedInTurn);
-    EXPECT_EQ(File("Kassa.exe"), "NEW");
+    EXPECT_EQ(File("Kassa.exe"), kNewExe);
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
     EXPECT_FALSE(os.NamedMutexHeld(kMutex)) << "held after the launcher ended";
 }
@@ -44,7 +44,7 @@ TEST_F(LauncherTest, WaitsForTheOtherLauncherThenRunsAndLetsGo) {
 // What launchers that did not end left of their own downloads goes once no other one runs;
 // anything else in the folder stays.
 TEST_F(LauncherTest, LeftDownloadsGoOnlyWhenNoOtherLauncherRuns) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
     Serve(os, "Kassa.txt", "2013-07-18 10:00:00");
     const std::vector<std::string> left = {"Kassa.17.bin", "Kassa.17.bin.part", "Kassa.4242.bin.part3"};
@@ -64,7 +64,7 @@ TEST_F(LauncherTest, LeftDownloadsGoOnlyWhenNoOtherLauncherRuns) {
 }
 
 TEST_F(LauncherTest, GoesOnAfterTwoMinutesWhenTheOtherLauncherNeverEnds) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
     Serve(os, "Kassa.txt", "2013-07-18 10:00:00");
     os.HoldNamedMutex(kMutex);
@@ -80,7 +80,7 @@ TEST_F(LauncherTest, GoesOnAfterTwoMinutesWhenTheOtherLauncherNeverEnds) {
 }
 
 TEST_F(LauncherTest, AHugeServerStampIsNotReadKeptOrRecorded) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
     uint64_t delivered = 0;
     for (size_t size : {size_t{4097}, size_t{20} << 20}) {
@@ -89,11 +89,11 @@ TEST_F(LauncherTest, AHugeServerStampIsNotReadKeptOrRecorded) {
         huge.body = "2099-01-01 00:00:00\r\n" + std::string(size - 21, 'x');
         huge.onRead = [&delivered](uint64_t d) { delivered = d; };
         os.SetHttp(ServerUrl("Kassa.txt"), huge);
-        Serve(os, "Kassa.bin", "NEW");
+        Serve(os, "Kassa.bin", kNewExe);
         ASSERT_TRUE(RunLauncher());
         EXPECT_FALSE(Has("Kassa.txt"));
         EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:00");
-        EXPECT_EQ(File("Kassa.exe"), "OLD");
+        EXPECT_EQ(File("Kassa.exe"), kOldExe);
         EXPECT_LE(delivered, 65536u) << "the download went on past the limit";
         for (const auto& name : os.ListFolder(kFolder)) EXPECT_EQ(name.find(".part"), std::string::npos);
     }
@@ -101,19 +101,19 @@ TEST_F(LauncherTest, AHugeServerStampIsNotReadKeptOrRecorded) {
 }
 
 TEST_F(LauncherTest, AStampOfExactly4KiBIsAStampAndAHugeLocalOneCountsAsMissing) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     const std::string stamp = "2013-07-18 10:00:00\r\n";
     os.WriteFile(kFolder + "Kassa.dat", stamp + std::string(4096 - stamp.size(), 'x'));
     Serve(os, "Kassa.txt", "2013-07-18 10:00:00");
-    Serve(os, "Kassa.bin", "NEW");
+    Serve(os, "Kassa.bin", kNewExe);
     ASSERT_TRUE(RunLauncher());
-    EXPECT_EQ(File("Kassa.exe"), "OLD") << "a 4096-byte N.dat holds the same stamp";
+    EXPECT_EQ(File("Kassa.exe"), kOldExe) << "a 4096-byte N.dat holds the same stamp";
 
     // One byte more and the local stamp is the default one, which the server's is newer than.
     os.WriteFile(kFolder + "Kassa.dat", stamp + std::string(4097 - stamp.size(), 'x'));
     Serve(os, "Kassa.txt", "2013-07-18 10:00:00");
     ASSERT_TRUE(RunLauncher());
-    EXPECT_EQ(File("Kassa.exe"), "NEW");
+    EXPECT_EQ(File("Kassa.exe"), kNewExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:00");
 }
 

@@ -10,8 +10,8 @@
 namespace launcher_test {
 namespace {
 
-const std::string kOld = std::string(9000, 'O') + "old program";
-const std::string kNew = std::string(13000, 'N') + "new program";
+const std::string kOld = Program(std::string(9000, 'O') + "old program");
+const std::string kNew = Program(std::string(13000, 'N') + "new program");
 
 void SetScene(FakePlatform& os) {
     PrepareMachine(os);

@@ -15,7 +15,7 @@ TEST_F(LauncherTest, UnsetBlockGivesNoUrlAndNoKey) {
 }
 
 TEST_F(LauncherTest, WithoutUrlTheInstalledProgramStartsAfterOneMessage) {
-    os.WriteFile(kFolder + "Kassa.exe", "OLD");
+    os.WriteFile(kFolder + "Kassa.exe", kOldExe);
     os.WriteFile(kFolder + "Kassa.dat", "2013-07-18 10:00:00");
     // Where a launcher built with the default URL would ask: nothing may reach it.
     HttpResponse stamp;
@@ -31,7 +31,7 @@ TEST_F(LauncherTest, WithoutUrlTheInstalledProgramStartsAfterOneMessage) {
     ASSERT_EQ(os.WinExecCalls().size(), 1u);
     EXPECT_EQ(os.WinExecCalls()[0].cmdLine, "\"" + kFolder + "Kassa.exe\" /x c:\\data ");
     EXPECT_EQ(os.WinExecCalls()[0].show, 2u);
-    EXPECT_EQ(File("Kassa.exe"), "OLD");
+    EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:00");
     EXPECT_FALSE(Has("Kassa.txt"));
 }

@@ -41,8 +41,13 @@ std::string Manifest(const std::string& stamp, const std::string& program) {
            std::to_string(program.size()) + "\r\n";
 }
 
-const std::string kOld = "MZ old program";
-const std::string kNew = std::string(10000, 'N') + "MZ new program";
+// The download name launchers before release-named downloads used (N.<process id>.bin).
+std::string PrivateProgramName(const std::string& baseName, uint32_t processId) {
+    return baseName + "." + std::to_string(processId) + ".bin";
+}
+
+const std::string kOld = Program("old program");
+const std::string kNew = Program(std::string(10000, 'N') + "new program");
 const std::string kInstalled = Manifest("2013-07-18 10:00:00", kOld);
 const std::string kNewer = "2013-07-18 11:00:00";
 
@@ -79,10 +84,30 @@ TEST_F(SignedLauncherTest, InstallsASignedReleaseAndRecordsItsManifest) {
     EXPECT_EQ(Asked(), (std::vector<std::string>{"Kassa.txt", "Kassa.sig", "Kassa.bin"}));
     EXPECT_EQ(File("Kassa.exe"), kNew);
     EXPECT_EQ(File("Kassa.dat"), txt);
-    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe"}));
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.prev.exe"}));
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
     EXPECT_EQ(os.OpenFileCount(), 0);
+}
+
+TEST_F(SignedLauncherTest, AReleaseThatCrashesIsRolledBackAndNamedByItsDigest) {
+    const std::string txt = Manifest(kNewer, kNew);
+    Publish(txt, kNew);
+    os.SetProgramBehaviour(kNew, {false, 300, 0xC0000005u});
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(File("Kassa.exe"), kOld);
+    EXPECT_EQ(File("Kassa.dat"), kInstalled);
+    EXPECT_EQ(File("Kassa.bad"), kNewer + "\r\nsha256 " + signing::Sha256Hex(kNew) + "\r\n");
+    EXPECT_TRUE(headless::MessageBoxCalls().empty());
+
+    // Not fetched again; the vendor's fixed build under the same stamp is.
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(Asked(), (std::vector<std::string>{"Kassa.txt", "Kassa.sig", "Kassa.bin", "Kassa.txt", "Kassa.sig"}));
+    const std::string fixed = Program("fixed build");
+    Publish(Manifest(kNewer, fixed), fixed);
+    ASSERT_TRUE(RunLauncher());
+    EXPECT_EQ(File("Kassa.exe"), fixed);
+    EXPECT_EQ(File("Kassa.dat"), Manifest(kNewer, fixed));
 }
 
 TEST_F(SignedLauncherTest, AStampThatIsNotNewerIsNeverRecorded) {
@@ -121,7 +146,7 @@ TEST_F(SignedLauncherTest, AProgramThatDoesNotMatchTheManifestKeepsTheOldOne) {
         {"program one byte longer", txt, kNew + "x"},
         {"program cut short", txt, kNew.substr(0, kNew.size() - 1)},
         {"program much longer", txt, kNew + std::string(300000, 'x')},
-        {"another release's program", txt, std::string(9000, 'O') + "MZ other signed release"},
+        {"another release's program", txt, Program(std::string(9000, 'O') + "other signed release")},
         {"program bytes moved onto the manifest", txt + kNew.substr(0, 2), kNew.substr(2),
          Sign(key.get(), txt)},
     };
@@ -259,7 +284,7 @@ TEST_F(SignedLauncherTest, APlantedPartIsNeverInstalled) {
     EXPECT_EQ(os.HttpRequests().back().headers, "");
     EXPECT_EQ(File("Kassa.exe"), kNew);
     EXPECT_EQ(File("Kassa.dat"), txt);
-    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe"}));
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.prev.exe"}));
 }
 
 }  // namespace

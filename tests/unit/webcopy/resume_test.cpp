@@ -254,6 +254,48 @@ TEST_F(Resume, WithoutValidatorOrLengthNothingIsKeptOrRetried) {
     }
 }
 
+TEST_F(Resume, ATrickleEndsAtTheTimeLimitOrBelowTheMinimumRate) {
+    struct Case {
+        const char* why;
+        int timeLimit;
+        uint32_t minBytes;
+        uint32_t bytesPerRead;
+        uint32_t msPerRead;
+        bool done;
+        uint32_t maxSeconds;
+    };
+    const Case cases[] = {
+        {"a stamp file a byte every 5 s, 30 s limit", 30, 0, 1, 5000, false, 31},
+        {"a program 100 bytes every 5 s, 1 KiB per window", 0, 1024, 100, 5000, false, 41},
+        {"a program 2 KiB every 5 s, 1 KiB per window", 0, 1024, 2048, 5000, true, 100},
+        {"a stamp file at once, 30 s limit", 30, 0, 4096, 10, true, 1},
+        {"a byte every 5 s without limits", 0, 0, 100, 5000, true, 1100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        wc->Items.Clear();
+        events.clear();
+        HttpResponse r;
+        r.body = Body(20000);
+        r.readSize = c.bytesPerRead;
+        r.onRead = [this, &c](uint64_t) { fake.AdvanceTicks(c.msPerRead); };
+        fake.SetHttp(kUrl, r);
+        AddHttp(kUrl);
+        wc->StallTimeout = 20;
+        wc->TimeLimit = c.timeLimit;
+        wc->StallMinBytes = c.minBytes;
+        const uint32_t ticks = fake.Ticks();
+        const size_t before = fake.HttpRequests().size();
+        wc->Execute();
+        EXPECT_EQ(wc->Items[0].Done, c.done);
+        EXPECT_LE(fake.Ticks() - ticks, c.maxSeconds * 1000u);
+        EXPECT_EQ(fake.HttpRequests().size(), before + 1) << "a slow server is not asked again";
+        EXPECT_EQ(std::count(events.begin(), events.end(), "Error 4"), c.done ? 0 : 1);
+        fake.Remove("C:\\dl");
+        fake.MakeDirectory("C:\\dl");
+    }
+}
+
 TEST_F(Resume, ASilentServerFailsTheJobAfterTheStallLimit) {
     for (bool resume : {false, true}) {
         SCOPED_TRACE(resume ? "resume" : "plain");
