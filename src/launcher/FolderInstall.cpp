@@ -112,10 +112,17 @@ std::string FileSha256(const std::string& path) {
 
 bool ReadFolderVersion(const std::string& path, const std::string& appFolder, const std::string& baseName,
                        FolderVersion& out) {
+    std::string bytes;
+    return platform::Fs().FileExists(path) && ReadWhole(path, bytes, kMaxFolderManifestSize) &&
+           FolderVersionOf(bytes, appFolder, baseName, out);
+}
+
+bool FolderVersionOf(const std::string& bytes, const std::string& appFolder, const std::string& baseName,
+                     FolderVersion& out) {
     auto& fs = platform::Fs();
     FolderVersion v;
-    if (!fs.FileExists(path) || !ReadWhole(path, v.bytes, kMaxFolderManifestSize) ||
-        !IsFolderManifestText(v.bytes) || !ParseFolderManifest(v.bytes, baseName + ".exe", v.manifest))
+    v.bytes = bytes;
+    if (baseName.empty() || !IsFolderManifestText(v.bytes) || !ParseFolderManifest(v.bytes, baseName + ".exe", v.manifest))
         return false;
     v.folder = VersionFolder(appFolder, baseName, v.bytes);
     // The manifest's own spelling of the program's name; Windows finds it either way.
@@ -139,6 +146,10 @@ std::string VersionFolder(const std::string& appFolder, const std::string& baseN
     return appFolder + baseName + "\\" + VersionId(manifestBytes) + "\\";
 }
 
+std::string StagingFolder(const std::string& folder) {
+    return folder.substr(0, folder.size() - 1) + ".part\\";
+}
+
 bool BuildVersion(const FolderManifest& m, const std::string& folder,
                   const std::vector<InstalledFile>& installed, const FetchObjects& fetch,
                   BuildStats* stats) {
@@ -148,7 +159,10 @@ bool BuildVersion(const FolderManifest& m, const std::string& folder,
     for (const auto& f : installed) sources.emplace(f.sha256, f.path);
     if (!ForceDirectory(folder)) return false;
 
+    // Files no installed file stands in for, by the object they need.
+    std::map<std::string, std::vector<std::string>> wanted;
     std::vector<ObjectFetch> missing;
+    const std::string staging = StagingFolder(folder);
     for (const auto& f : m.files) {
         const std::string relative = LocalReleasePath(f.path);
         const std::string target = folder + relative;
@@ -179,25 +193,40 @@ bool BuildVersion(const FolderManifest& m, const std::string& folder,
             if (!placed) fs.DeleteFile(target);
         }
         if (placed) continue;
-        const size_t cut = relative.rfind('\\');
-        missing.push_back({f.sha256, f.size, cut == std::string::npos ? folder : folder + relative.substr(0, cut + 1),
-                           cut == std::string::npos ? relative : relative.substr(cut + 1)});
+        auto& paths = wanted[f.sha256];
+        if (paths.empty()) missing.push_back({f.sha256, f.size, staging, f.sha256});
+        paths.push_back(target);
     }
-    if (!missing.empty()) fetch(missing);
+
+    // Objects arrive beside the version folder, under their hash, and move in only once
+    // checked: a download's partial and resume files never lie among the release's own.
+    if (!missing.empty() && (!ForceDirectory(staging) || (fetch(missing), false))) return false;
     bool complete = true;
     for (const auto& o : missing) {
-        const std::string target = o.folder + o.name;
-        if (FileMatches(target, o.size, o.sha256)) {
-            ++counts.fetched;
-            counts.fetchedBytes += o.size;
-        } else {
+        const std::string object = o.folder + o.name;
+        if (!FileMatches(object, o.size, o.sha256)) {
             // Whatever it is, it is not the release's: fetched whole next time.
-            fs.DeleteFile(target);
+            fs.DeleteFile(object);
             complete = false;
+            continue;
         }
+        ++counts.fetched;
+        counts.fetchedBytes += o.size;
+        const auto& paths = wanted[o.sha256];
+        if (!fs.MoveFile(object, paths[0])) {
+            complete = false;
+            continue;
+        }
+        for (size_t i = 1; i < paths.size(); ++i)
+            if (!(fs.CopyFile(paths[0], paths[i], true) && FileMatches(paths[i], o.size, o.sha256))) {
+                fs.DeleteFile(paths[i]);
+                complete = false;
+            }
     }
     if (stats) *stats = counts;
-    return complete && RemoveExtras(m, folder);
+    if (!complete || !RemoveExtras(m, folder)) return false;
+    if (fs.DirectoryExists(staging.substr(0, staging.size() - 1))) RemoveTree(staging.substr(0, staging.size() - 1));
+    return true;
 }
 
 bool RemoveTree(const std::string& path) {
@@ -214,12 +243,17 @@ bool RemoveTree(const std::string& path) {
 void RemoveOtherVersions(const std::string& appFolder, const std::string& baseName,
                          const std::vector<std::string>& keep) {
     auto& fs = platform::Fs();
+    // Without a name this would be the application folder itself.
+    if (baseName.empty()) return;
     const std::string versions = appFolder + baseName + "\\";
     std::vector<platform::FindData> found;
     if (!fs.FindFiles(versions + "*", found)) return;
     for (const auto& e : found) {
         if (IsDots(e.cFileName)) continue;
-        if (std::find(keep.begin(), keep.end(), FoldCase(e.cFileName)) != keep.end()) continue;
+        // A kept version's objects in transit (<id>.part) stay with it.
+        std::string id = FoldCase(e.cFileName);
+        if (id.size() > 5 && id.compare(id.size() - 5, 5, ".part") == 0) id.resize(id.size() - 5);
+        if (std::find(keep.begin(), keep.end(), id) != keep.end()) continue;
         const std::string path = versions + e.cFileName;
         if (!(e.dwFileAttributes & platform::FILE_ATTRIBUTE_DIRECTORY_)) {
             fs.DeleteFile(path);

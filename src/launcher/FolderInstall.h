@@ -26,7 +26,8 @@ struct InstalledFile {
     std::string sha256;  // what it should hold; checked again before it is used
 };
 
-// One object to download: managedfiles/N.files/<sha256> into `folder` as `name`.
+// One object to download: managedfiles/N.files/<sha256> into `folder` as `name` (the
+// version folder's staging folder, <id>.part, and the hash).
 struct ObjectFetch {
     std::string sha256;
     uint64_t size = 0;
@@ -44,8 +45,10 @@ struct BuildStats {
 // Makes `folder` (a version folder, not current) hold exactly the files of `m`, each
 // checked for its size and SHA-256: a matching file already there stays (an earlier try),
 // an installed file of the same content is hard-linked or else copied, and only the other
-// objects are fetched. True when every file is in place and checked; then nothing else is
-// in the folder either. False otherwise; what was checked stays for the next try.
+// objects are fetched, each once, into the staging folder beside it and moved in when
+// checked. True when every file is in place and checked; then nothing else is in the folder
+// and the staging folder is gone. False otherwise; what was checked stays for the next try,
+// and so does what a broken-off download left in the staging folder.
 bool BuildVersion(const FolderManifest& m, const std::string& folder,
                   const std::vector<InstalledFile>& installed, const FetchObjects& fetch,
                   BuildStats* stats = nullptr);
@@ -54,9 +57,12 @@ bool BuildVersion(const FolderManifest& m, const std::string& folder,
 // and so do the folders above it. True when nothing is left.
 bool RemoveTree(const std::string& path);
 
+// The staging folder of a version folder: the same path with ".part".
+std::string StagingFolder(const std::string& folder);
+
 // Removes every version folder under `appFolder` + N + "\" but those named in `keep`
-// (version ids), and anything else found there. A folder whose N.exe cannot be deleted (it
-// runs) is left whole until a later start.
+// (version ids; their staging folders stay too), and anything else found there. A folder
+// whose N.exe cannot be deleted (it runs) is left whole until a later start.
 void RemoveOtherVersions(const std::string& appFolder, const std::string& baseName,
                          const std::vector<std::string>& keep);
 
@@ -73,6 +79,9 @@ struct FolderVersion {
 // no N.exe, so that the release counts as not installed and is fetched again.
 bool ReadFolderVersion(const std::string& path, const std::string& appFolder, const std::string& baseName,
                        FolderVersion& out);
+// The same for a manifest file's bytes, already read.
+bool FolderVersionOf(const std::string& bytes, const std::string& appFolder, const std::string& baseName,
+                     FolderVersion& out);
 
 // The files of `v` as stand-ins for a new release's files.
 void AddInstalledFiles(const FolderVersion& v, std::vector<InstalledFile>& files);

@@ -133,12 +133,13 @@ public:
     virtual std::string ModuleFileName() = 0;  // the running program's full path
     virtual std::string CommandLine() = 0;     // as GetCommandLineA gives it
     virtual uint32_t WinExec(const std::string& cmdLine, unsigned show) = 0;
-    // CreateProcessA of `cmdLine` (no handles inherited, the caller's folder and
-    // environment) with `show` as its show mode. `quietFailures`: Windows' crash and
-    // critical-error dialogs are off for the new process (inherited error mode), so a crash
-    // ends it at once. Null (last error set) when it could not be started.
+    // CreateProcessA of `cmdLine` (no handles inherited, the caller's environment) with
+    // `show` as its show mode, in the working folder `folder` (empty: the caller's).
+    // `quietFailures`: Windows' crash and critical-error dialogs are off for the new process
+    // (inherited error mode), so a crash ends it at once. Null (last error set) when it
+    // could not be started.
     virtual std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
-                                                  bool quietFailures) = 0;
+                                                  bool quietFailures, const std::string& folder) = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint32_t GetTickCount() = 0;
     virtual uint32_t GetLastError() = 0;

@@ -154,6 +154,7 @@ struct ConnectCall {  // InternetConnect
 struct WinExecCall {
     std::string cmdLine;
     unsigned show = 0;
+    std::string folder;  // StartProcess's working folder (empty: the caller's)
 };
 
 // How a program started with StartProcess behaves, chosen by the bytes of its file.
@@ -367,7 +368,7 @@ public:
     std::string CommandLine() override;
     uint32_t WinExec(const std::string& cmdLine, unsigned show) override;
     std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
-                                          bool quietFailures) override;
+                                          bool quietFailures, const std::string& folder) override;
     void Sleep(uint32_t ms) override;
     uint32_t GetTickCount() override;
     uint32_t GetLastError() override;
