@@ -105,6 +105,7 @@ void FolderReleases::CleanUp() {
     if (IsFolderManifestText(dat)) keep.push_back(VersionId(dat));
     if (IsFolderManifestText(prev)) keep.push_back(VersionId(prev));
     if (!unfinishedId_.empty()) keep.push_back(unfinishedId_);
+    if (!built_.bytes.empty()) keep.push_back(VersionId(built_.bytes));
     if (fs.DirectoryExists(n.folder + n.baseName)) RemoveOtherVersions(n.folder, n.baseName, keep);
     // A single-file program neither the current nor the previous release is.
     if (IsFolderManifestText(dat) && (prev.empty() || IsFolderManifestText(prev))) {

@@ -39,8 +39,9 @@ public:
     bool Switch();
     // After a single-file release was recorded over a folder one: that one is the previous.
     void KeepAsPrevious();
-    // Removes version folders that are neither current nor previous (but one this run
-    // could not finish, for its next try), and the single-file program once neither is one.
+    // Removes version folders that are neither current nor previous (but the one this run
+    // built, or could not finish, for its next try), and the single-file program once
+    // neither is one. Called before anything is started.
     void CleanUp();
 
 private:

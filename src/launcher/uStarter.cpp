@@ -549,6 +549,8 @@ void TForm1::FormShow(TObject*) {
         if (installed == InstallResult::ProgramRunning) {
             Application->ShowMessage(kProgramRunning);
         } else {
+            // Before anything starts, so that only programs started earlier hold a version.
+            folders_.CleanUp();
             // Only a start after an update is watched; the stamp then waits for its outcome.
             if (installed == InstallResult::Installed)
                 record = StartNewRelease(release);
@@ -564,7 +566,6 @@ void TForm1::FormShow(TObject*) {
                 }
                 fs.DeleteFile(n_.serverStamp);
             }
-            folders_.CleanUp();
             Application->ProcessMessages();
             Repaint();
             platform::Sys().Sleep(300);
