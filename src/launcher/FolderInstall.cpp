@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr uint32_t kHashBlock = 64 * 1024;
+constexpr uint32_t kHashBlock = 1024 * 1024;
 
 bool IsDots(const std::string& name) { return name == "." || name == ".."; }
 
