@@ -503,8 +503,13 @@ bool TForm1::StartInstalled() {
 
 void TForm1::StartWithoutUpdate() {
     Application->ShowMessage(PathMessage(kNotStarted, platform::Sys().ModuleFileName(), kNoUpdateUrlSuffix));
-    // No server to ask: the installed program is started as it is, and its stamp stays.
-    if (platform::Fs().FileExists(n_.managed)) StartInstalled();
+    // No server to ask: the installed program is started as it is (a folder release's from
+    // its folder), and its stamp stays.
+    auto& fs = platform::Fs();
+    std::string dat;
+    if (fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, dat, kMaxFolderManifestSize, false))
+        folders_.Load(n_, dat);
+    if (folders_.Installed() || fs.FileExists(n_.managed)) StartInstalled();
     Close();
     Application->Terminate();
 }
