@@ -17,9 +17,14 @@ bool StartProgram(const std::string& command, unsigned show) {
     return platform::Sys().WinExec(command, show) > kWinExecFailedMax;
 }
 
-StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)()) {
+bool StartProgramIn(const std::string& command, unsigned show, const std::string& folder) {
+    return platform::Sys().StartProcess(command, show, false, folder) != nullptr;
+}
+
+StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)(),
+                           const std::string& folder) {
     auto& sys = platform::Sys();
-    const auto process = sys.StartProcess(command, show, true);
+    const auto process = sys.StartProcess(command, show, true, folder);
     if (!process) return StartOutcome::NotStarted;
     const uint32_t start = sys.GetTickCount();
     while (sys.GetTickCount() - start < kWatchMs) {

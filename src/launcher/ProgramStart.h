@@ -21,6 +21,12 @@ bool IsFailureStatus(uint32_t exitCode);
 // Starts `command` with WinExec and `show`; true when it started.
 bool StartProgram(const std::string& command, unsigned show);
 
-// Starts `command` with CreateProcess and `show`, crash dialogs off for that start, and
-// watches it for kWatchMs, calling `idle` between looks (the splash stays painted).
-StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)());
+// Starts `command` with CreateProcess, `show` and `folder` as its working folder (empty:
+// the launcher's); true when it started. Not watched.
+bool StartProgramIn(const std::string& command, unsigned show, const std::string& folder);
+
+// Starts `command` with CreateProcess and `show` (in `folder`, as above), crash dialogs off
+// for that start, and watches it for kWatchMs, calling `idle` between looks (the splash
+// stays painted).
+StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)(),
+                           const std::string& folder = std::string());

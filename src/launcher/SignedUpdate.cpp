@@ -6,7 +6,7 @@
 namespace {
 
 bool Verified(const StarterNames& n, const std::string& publicKey, const std::string& manifestBytes,
-              const std::function<void(const std::string& url)>& fetch, ReleaseManifest& out) {
+              const std::function<void(const std::string& url)>& fetch, ReleaseManifest* out) {
     std::string point;
     if (!signing::P256PublicKeyFromDer(publicKey, point)) return false;
     auto& fs = platform::Fs();
@@ -19,7 +19,7 @@ bool Verified(const StarterNames& n, const std::string& publicKey, const std::st
     if (!platform::Sys().VerifyP256Sha256(point, manifestBytes, rs)) return false;
     // Parsed only once it is known to be the vendor's: what an attacker sends never reaches
     // the parser.
-    return ParseReleaseManifest(manifestBytes, out);
+    return !out || ParseReleaseManifest(manifestBytes, *out);
 }
 
 }  // namespace
@@ -30,8 +30,20 @@ bool VerifyManifest(const StarterNames& n, const std::string& publicKey,
     bool accepted = false;
     try {
         ReleaseManifest parsed;
-        accepted = Verified(n, publicKey, manifestBytes, fetch, parsed);
+        accepted = Verified(n, publicKey, manifestBytes, fetch, &parsed);
         if (accepted) out = parsed;
+    } catch (...) {
+        accepted = false;
+    }
+    platform::Fs().DeleteFile(n.signature);
+    return accepted;
+}
+
+bool VerifySignature(const StarterNames& n, const std::string& publicKey, const std::string& manifestBytes,
+                     const std::function<void(const std::string& url)>& fetch) {
+    bool accepted = false;
+    try {
+        accepted = Verified(n, publicKey, manifestBytes, fetch, nullptr);
     } catch (...) {
         accepted = false;
     }

@@ -19,3 +19,8 @@ std::string UpdatePublicKey();
 bool VerifyManifest(const StarterNames& n, const std::string& publicKey,
                     const std::string& manifestBytes,
                     const std::function<void(const std::string& url)>& fetch, ReleaseManifest& out);
+
+// The same for a manifest of another form (a folder release's), which the caller parses
+// only after this said yes.
+bool VerifySignature(const StarterNames& n, const std::string& publicKey, const std::string& manifestBytes,
+                     const std::function<void(const std::string& url)>& fetch);

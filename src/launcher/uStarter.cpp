@@ -220,22 +220,23 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     const auto dot = file.rfind('.');
     n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
     n.folder = appData + "\\Brakven\\Applikationer\\";
-    // Every name is a stem and an extension: the first eight in the application folder, the
+    // Every name is a stem and an extension: the first nine in the application folder, the
     // rest on the server. A table, and one with the extensions inside it, keeps starter.exe
     // small (no string addresses to relocate).
     static const struct {
         std::string StarterNames::*member;
         char ext[10];
     } kNames[] = {
-        {&StarterNames::localStamp, ".dat"}, {&StarterNames::serverStamp, ".txt"},
-        {&StarterNames::newProgram, ".bin"}, {&StarterNames::managed, ".exe"},
-        {&StarterNames::signature, ".sig"},  {&StarterNames::previous, ".prev.exe"},
-        {&StarterNames::bad, ".bad"},        {&StarterNames::pending, ".pending"},
-        {&StarterNames::stampUrl, ".txt"},   {&StarterNames::programUrl, ".bin"},
-        {&StarterNames::signatureUrl, ".sig"}};
+        {&StarterNames::localStamp, ".dat"}, {&StarterNames::previousStamp, ".prev.dat"},
+        {&StarterNames::serverStamp, ".txt"}, {&StarterNames::newProgram, ".bin"},
+        {&StarterNames::managed, ".exe"},     {&StarterNames::signature, ".sig"},
+        {&StarterNames::previous, ".prev.exe"}, {&StarterNames::bad, ".bad"},
+        {&StarterNames::pending, ".pending"}, {&StarterNames::stampUrl, ".txt"},
+        {&StarterNames::programUrl, ".bin"},  {&StarterNames::signatureUrl, ".sig"},
+        {&StarterNames::objectsUrl, ".files/"}};
     const std::string local = n.folder + n.baseName;
     const std::string remote = baseUrl + "managedfiles/" + n.baseName;
-    for (const auto& name : kNames) n.*name.member = (&name < kNames + 8 ? local : remote) + name.ext;
+    for (const auto& name : kNames) n.*name.member = (&name < kNames + 9 ? local : remote) + name.ext;
     return n;
 }
 
@@ -351,14 +352,15 @@ bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
     // A stamp file left by an earlier run is no answer from the server in this one.
     fs.DeleteFile(n_.serverStamp);
     FetchLimits limits;
-    limits.maxBytes = kMaxStampFileSize;
+    limits.maxBytes = kMaxFolderManifestSize;
     limits.timeLimit = kSmallFileSeconds;
     const bool arrived = Fetch(n_.stampUrl, std::string(), limits) && fs.FileExists(n_.serverStamp);
     Application->ProcessMessages();
-    // A file over the limit, or one whose first line is no stamp (a portal's page), is no
-    // answer: nothing is downloaded or recorded.
-    if (arrived && ReadSmallFile(n_.serverStamp, bytes, kMaxStampFileSize, true) &&
-        ReadRelease(bytes, release))
+    // A file over the limit (a folder release's manifest has one of its own), or one whose
+    // first line is no stamp (a portal's page), is no answer: nothing is downloaded or
+    // recorded.
+    if (arrived && ReadSmallFile(n_.serverStamp, bytes, kMaxFolderManifestSize, true) &&
+        (bytes.size() <= kMaxStampFileSize || IsFolderManifestText(bytes)) && ReadRelease(bytes, release))
         return true;
     fs.DeleteFile(n_.serverStamp);
     return false;
@@ -366,6 +368,8 @@ bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
 
 InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     auto& fs = platform::Fs();
+    // A folder release's manifest is that or nothing: never taken for a stamp written by hand.
+    const bool folder = IsFolderManifestText(txt);
     if (!UpdatePublicKey().empty()) {
         ReleaseManifest manifest;
         FetchLimits limits;
@@ -376,9 +380,17 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
             ProcessMessages(5);
         };
         // Nothing more is downloaded for a manifest the vendor did not sign.
-        if (!VerifyManifest(n_, UpdatePublicKey(), txt, fetch, manifest)) return InstallResult::NotInstalled;
-        release.sha256 = manifest.sha256;
-        release.size = manifest.size;
+        if (folder) {
+            if (!VerifySignature(n_, UpdatePublicKey(), txt, fetch)) return InstallResult::NotInstalled;
+        } else {
+            if (!VerifyManifest(n_, UpdatePublicKey(), txt, fetch, manifest)) return InstallResult::NotInstalled;
+            release.sha256 = manifest.sha256;
+            release.size = manifest.size;
+        }
+    }
+    if (folder) {
+        folderUpdate_ = true;
+        return folders_.Build(txt, release, [this](const std::vector<ObjectFetch>& o) { FetchObjects(o); });
     }
     std::string bad;
     if (fs.FileExists(n_.bad) && ReadSmallFile(n_.bad, bad, kMaxStampFileSize, true) &&
@@ -415,10 +427,33 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     return result;
 }
 
+void TForm1::FetchObjects(const std::vector<ObjectFetch>& objects) {
+    WebCopy1->Items.Clear();
+    for (const auto& o : objects) {
+        TWebCopyItem* item = WebCopy1->Items.Add();
+        item->TargetDir = o.folder;
+        item->URL = n_.objectsUrl + o.sha256;
+        item->TargetFilename = o.name;
+        // An object that broke off is continued by the next start: it never changes.
+        item->Resume = true;
+        item->ResumeKey = "sha256 " + o.sha256;
+    }
+    WebCopy1->TimeLimit = 0;
+    WebCopy1->StallMinBytes = kProgramMinBytes;
+    WebCopy1->OnCopyProgress = [this, &objects](TObject*, int file, uint32_t size, uint32_t total) {
+        if (file < 1 || static_cast<size_t>(file) > objects.size()) return;
+        const uint64_t limit = objects[file - 1].size;
+        if (size > limit || total > limit) WebCopy1->Cancel();
+    };
+    WebCopy1->Execute();
+    WebCopy1->OnCopyProgress = nullptr;
+    ProcessMessages(5);
+}
+
 std::string TForm1::Command() const { return StartCommand(n_.managed, ArgumentText()); }
 
-void TForm1::ReportNotStarted() {
-    Application->ShowMessage(PathMessage(kNotStarted, n_.managed, kNotStartedSuffix));
+void TForm1::ReportNotStarted(const std::string& program) {
+    Application->ShowMessage(PathMessage(kNotStarted, program, kNotStartedSuffix));
 }
 
 void TForm1::ShowCaption(const char* text) {
@@ -429,6 +464,18 @@ void TForm1::ShowCaption(const char* text) {
 
 bool TForm1::StartNewRelease(const ReleaseInfo& release) {
     ShowCaption(kStarting);
+    if (folderUpdate_) {
+        // Started from its own folder; the current version stays current until it runs.
+        const auto outcome = StartAndWatch(StartCommand(folders_.NewProgram(), ArgumentText()), kShowMinimized,
+                                           [] { Application->ProcessMessages(); }, folders_.NewFolder());
+        if (outcome == StartOutcome::Started) return true;
+        RecordStamp(n_.bad, BadReleaseRecord(folders_.BadRecord()));
+        if (folders_.Installed() || platform::Fs().FileExists(n_.managed))
+            StartInstalled();
+        else
+            ReportNotStarted(folders_.NewProgram());
+        return false;
+    }
     const auto outcome = StartAndWatch(Command(), kShowMinimized,
                                        [] { Application->ProcessMessages(); });
     auto& fs = platform::Fs();
@@ -439,27 +486,39 @@ bool TForm1::StartNewRelease(const ReleaseInfo& release) {
     const bool back = RollBack(n_);
     // A rollback still owed (the release holds its file) is made by the next launcher.
     if (back || !fs.FileExists(n_.previous)) fs.DeleteFile(n_.pending);
-    if (!back || !StartProgram(Command(), kShowMinimized)) ReportNotStarted();
+    if (!back || !StartProgram(Command(), kShowMinimized)) ReportNotStarted(n_.managed);
     return false;
 }
 
 bool TForm1::StartInstalled() {
     ProcessMessages(5);
-    if (!platform::Fs().FileExists(n_.managed)) {
-        Application->ShowMessage(PathMessage(kProgramMissing, n_.managed, kMissingSuffix));
+    const bool folder = folders_.Installed();
+    const std::string program = folder ? folders_.Current().program : n_.managed;
+    if (!platform::Fs().FileExists(program)) {
+        Application->ShowMessage(PathMessage(kProgramMissing, program, kMissingSuffix));
         return false;
     }
-    if (StartProgram(Command(), kShowMinimized))
+    // A folder release runs in its own folder, where it finds its files.
+    const bool started =
+        folder ? StartProgramIn(StartCommand(program, ArgumentText()), kShowMinimized,
+                                folders_.Current().folder.substr(0, folders_.Current().folder.size() - 1))
+               : StartProgram(Command(), kShowMinimized);
+    if (started)
         ShowCaption(kStarting);
     else
-        ReportNotStarted();
+        ReportNotStarted(program);
     return true;
 }
 
 void TForm1::StartWithoutUpdate() {
     Application->ShowMessage(PathMessage(kNotStarted, platform::Sys().ModuleFileName(), kNoUpdateUrlSuffix));
-    // No server to ask: the installed program is started as it is, and its stamp stays.
-    if (platform::Fs().FileExists(n_.managed)) StartInstalled();
+    // No server to ask: the installed program is started as it is (a folder release's from
+    // its folder), and its stamp stays.
+    auto& fs = platform::Fs();
+    std::string dat;
+    if (fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, dat, kMaxFolderManifestSize, false))
+        folders_.Load(n_, dat);
+    if (folders_.Installed() || fs.FileExists(n_.managed)) StartInstalled();
     Close();
     Application->Terminate();
 }
@@ -477,19 +536,24 @@ void TForm1::FormShow(TObject*) {
     ResumeInterruptedInstall(n_);
     std::string bytes;
     // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
-    // older launcher) counts as missing.
-    std::string localStamp =
-        fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxStampFileSize, true)
-            ? StampOf(bytes)
-            : std::string();
+    // older launcher) counts as missing; so does a folder release whose folder lacks its
+    // program, which is then fetched again.
+    const bool read = fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxFolderManifestSize, true);
+    folders_.Load(n_, read ? bytes : std::string());
+    std::string localStamp = folders_.Installed() ? folders_.Current().manifest.stamp
+                             : read && !folders_.CurrentIsFolder() && bytes.size() <= kMaxStampFileSize
+                                 ? StampOf(bytes)
+                                 : std::string();
     if (localStamp.empty()) localStamp = kDefaultStamp;
     std::string txt;
     ReleaseInfo release;
     const bool answered = FetchRelease(txt, release);
     const bool newer = answered && StampIsNewer(release.stamp, localStamp);
     // Unsigned, the server's stamp is recorded when it is not newer (the stamp files rotate);
-    // signed, only the verified manifest of a release that was installed ever is.
-    bool record = answered && !newer && UpdatePublicKey().empty();
+    // signed, only the verified manifest of a release that was installed ever is, and so in
+    // every build for a folder release: N.dat names a version folder that is there.
+    bool record = answered && !newer && UpdatePublicKey().empty() && !folders_.CurrentIsFolder() &&
+                  !IsFolderManifestText(txt);
     if (answered && !newer && !record) fs.DeleteFile(n_.serverStamp);
     try {
         if (newer) {
@@ -500,13 +564,21 @@ void TForm1::FormShow(TObject*) {
         if (installed == InstallResult::ProgramRunning) {
             Application->ShowMessage(kProgramRunning);
         } else {
+            // Before anything starts, so that only programs started earlier hold a version.
+            folders_.CleanUp();
             // Only a start after an update is watched; the stamp then waits for its outcome.
             if (installed == InstallResult::Installed)
                 record = StartNewRelease(release);
             else
                 record = StartInstalled() && record;
             if (record) {
-                RecordStamp(n_.localStamp, txt);
+                // The switch: a folder release becomes current only once it runs.
+                if (folderUpdate_) {
+                    folders_.Switch();
+                } else {
+                    folders_.KeepAsPrevious();
+                    RecordStamp(n_.localStamp, txt);
+                }
                 fs.DeleteFile(n_.serverStamp);
             }
             Application->ProcessMessages();

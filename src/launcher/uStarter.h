@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/Forms.h"
+#include "launcher/FolderRelease.h"
 #include "launcher/Installer.h"
 #include "launcher/Release.h"
 
@@ -21,6 +22,7 @@ struct StarterNames {
     std::string baseName;     // file name without folder and last extension
     std::string folder;       // AppData + "\Brakven\Applikationer\"
     std::string localStamp;   // N.dat
+    std::string previousStamp;  // N.prev.dat, the folder release's manifest N.dat last held
     std::string serverStamp;  // N.txt
     std::string newProgram;   // N.bin
     std::string managed;      // N.exe
@@ -31,6 +33,7 @@ struct StarterNames {
     std::string stampUrl;     // base URL + "managedfiles/N.txt"
     std::string programUrl;   // ... N.bin
     std::string signatureUrl; // ... N.sig
+    std::string objectsUrl;   // ... N.files/ (a folder release's objects, by SHA-256)
 };
 class TForm1 : public TForm {
 public:
@@ -66,17 +69,21 @@ private:
                uint64_t* announced = nullptr, const std::string& resumeKey = std::string());
     // Fetches N.txt: true with the release when its first line is a stamp.
     bool FetchRelease(std::string& bytes, ReleaseInfo& release);
-    // Brings the release in; Installed when it is N.exe now.
+    // Brings the release in; Installed when it is N.exe now (a folder release: when its
+    // version folder is complete and checked).
     InstallResult Update(const std::string& txt, ReleaseInfo& release);
+    // Downloads a folder release's objects in one run, each no longer than stated.
+    void FetchObjects(const std::vector<ObjectFetch>& objects);
     // Starts the release just installed and watches it; true when it runs and no rollback is
     // owed any more. When it will not start it is recorded in N.bad and the previous program,
     // if any, is back and started.
     bool StartNewRelease(const ReleaseInfo& release);
-    // Starts the installed program as it always was; false when there is none (reported).
+    // Starts the installed program as it always was (a folder release's from its folder);
+    // false when there is none (reported).
     bool StartInstalled();
     // The command the managed program is started with.
     std::string Command() const;
-    void ReportNotStarted();
+    void ReportNotStarted(const std::string& program);
     // Shows `text` on the splash at once.
     void ShowCaption(const char* text);
     void ProcessMessages(int times);
@@ -84,6 +91,8 @@ private:
     void StartWithoutUpdate();
 
     StarterNames n_;
+    FolderReleases folders_;
+    bool folderUpdate_ = false;  // this run built a folder release
 };
 
 extern TForm1* Form1;

@@ -59,6 +59,11 @@ public:
     // target may also be absent. A target that is open or running stays as it was.
     virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
     virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
+    // CreateHardLinkA: `link` becomes a second name of the file `existing` (same volume, a
+    // file system that has links); `link` must not exist.
+    virtual bool CreateHardLink(const std::string& link, const std::string& existing) = 0;
+    // RemoveDirectoryA: removes an empty folder.
+    virtual bool RemoveDirectory(const std::string& path) = 0;
     virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;  // null on failure
     // FindFirstFileA/FindNextFileA over `mask` (a folder and a last part with '*' and '?'),
     // entries of every attribute, "." and ".." included as the file system lists them, in
@@ -128,12 +133,13 @@ public:
     virtual std::string ModuleFileName() = 0;  // the running program's full path
     virtual std::string CommandLine() = 0;     // as GetCommandLineA gives it
     virtual uint32_t WinExec(const std::string& cmdLine, unsigned show) = 0;
-    // CreateProcessA of `cmdLine` (no handles inherited, the caller's folder and
-    // environment) with `show` as its show mode. `quietFailures`: Windows' crash and
-    // critical-error dialogs are off for the new process (inherited error mode), so a crash
-    // ends it at once. Null (last error set) when it could not be started.
+    // CreateProcessA of `cmdLine` (no handles inherited, the caller's environment) with
+    // `show` as its show mode, in the working folder `folder` (empty: the caller's).
+    // `quietFailures`: Windows' crash and critical-error dialogs are off for the new process
+    // (inherited error mode), so a crash ends it at once. Null (last error set) when it
+    // could not be started.
     virtual std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
-                                                  bool quietFailures) = 0;
+                                                  bool quietFailures, const std::string& folder) = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint32_t GetTickCount() = 0;
     virtual uint32_t GetLastError() = 0;

@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define SHA256_X86 1
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace signing {
 namespace {
 
@@ -17,7 +23,72 @@ constexpr uint32_t kRound[64] = {
 
 inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+#ifdef SHA256_X86
+// The processor's SHA extensions (with SSSE3 and SSE4.1 for the shuffles), where it has them.
+bool CpuHasSha() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSSE3) || !(c & bit_SSE4_1)) return false;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29));
+}
+
+// `blocks` 64-byte blocks with the SHA instructions; the state kept as ABEF and CDGH.
+__attribute__((target("sha,ssse3,sse4.1"))) void BlocksSha(uint32_t* h, const unsigned char* p, size_t blocks) {
+    const __m128i kSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    __m128i t = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)), 0xB1);
+    __m128i s1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 4)), 0x1B);
+    __m128i s0 = _mm_alignr_epi8(t, s1, 8);
+    s1 = _mm_blend_epi16(s1, t, 0xF0);
+    for (; blocks > 0; --blocks, p += 64) {
+        const __m128i abef = s0, cdgh = s1;
+        __m128i m[4];
+        for (int g = 0; g < 16; ++g) {
+            __m128i w;
+            if (g < 4) {
+                w = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), kSwap);
+            } else {
+                w = _mm_sha256msg1_epu32(m[g & 3], m[(g + 1) & 3]);
+                w = _mm_add_epi32(w, _mm_alignr_epi8(m[(g + 3) & 3], m[(g + 2) & 3], 4));
+                w = _mm_sha256msg2_epu32(w, m[(g + 3) & 3]);
+            }
+            m[g & 3] = w;
+            __m128i wk = _mm_add_epi32(w, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+            s1 = _mm_sha256rnds2_epu32(s1, s0, wk);
+            wk = _mm_shuffle_epi32(wk, 0x0E);
+            s0 = _mm_sha256rnds2_epu32(s0, s1, wk);
+        }
+        s0 = _mm_add_epi32(s0, abef);
+        s1 = _mm_add_epi32(s1, cdgh);
+    }
+    t = _mm_shuffle_epi32(s0, 0x1B);
+    s1 = _mm_shuffle_epi32(s1, 0xB1);
+    s0 = _mm_blend_epi16(t, s1, 0xF0);
+    s1 = _mm_alignr_epi8(s1, t, 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h), s0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h + 4), s1);
+}
+
+bool useCpu = CpuHasSha();
+#else
+bool useCpu = false;
+#endif
+
 }  // namespace
+
+bool UseCpuSha256(bool use) {
+#ifdef SHA256_X86
+    useCpu = use && CpuHasSha();
+#else
+    (void)use;
+#endif
+    return useCpu;
+}
+
+void Sha256::Blocks(const unsigned char* p, size_t blocks) {
+#ifdef SHA256_X86
+    if (useCpu) return BlocksSha(h_, p, blocks);
+#endif
+    for (; blocks > 0; --blocks, p += 64) Block(p);
+}
 
 Sha256::Sha256() { Reset(); }
 
@@ -73,10 +144,12 @@ void Sha256::Update(const void* data, size_t size) {
         p += take;
         size -= take;
         if (pendingSize_ < 64) return;
-        Block(pending_);
+        Blocks(pending_, 1);
         pendingSize_ = 0;
     }
-    for (; size >= 64; p += 64, size -= 64) Block(p);
+    Blocks(p, size / 64);
+    p += size / 64 * 64;
+    size %= 64;
     std::memcpy(pending_, p, size);
     pendingSize_ = size;
 }

@@ -15,6 +15,7 @@ public:
     std::string Finish();
 
 private:
+    void Blocks(const unsigned char* p, size_t blocks);
     void Block(const unsigned char* p);
     void Reset();
 
@@ -23,6 +24,10 @@ private:
     size_t pendingSize_ = 0;
     uint64_t total_ = 0;
 };
+
+// Whether the processor's SHA instructions hash (the default where it has them; the portable
+// code otherwise, and always after UseCpuSha256(false)). Returns whether they are in use.
+bool UseCpuSha256(bool use);
 
 // The digest of `bytes` as 64 lower-case hex digits.
 std::string Sha256Hex(const std::string& bytes);

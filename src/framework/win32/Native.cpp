@@ -1,7 +1,12 @@
 // Per-control native data, fonts, colours and window classes of the Win32 backend.
 #include "framework/win32/Native.h"
 
+#include <bits/functexcept.h>
+
 #include <cstdlib>
+#include <exception>
+#include <new>
+#include <typeinfo>
 #include <map>
 #include <tuple>
 #include <unordered_map>
@@ -139,3 +144,39 @@ void ReportUnknownHandlerError() noexcept {
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
+
+// The C++ library reports its own errors (an index past a string's end, a length beyond what
+// fits, a thread call that failed) through these functions. Its versions build
+// std::logic_error and its kin, whose copy-on-write strings and message formatting bring
+// about 45 KB; defined here they take precedence and throw one small error with the library's
+// own text. Every handler of the programs catches std::exception (or everything) and shows
+// what().
+namespace {
+class LibraryError : public std::exception {
+public:
+    explicit LibraryError(const char* text) : text_(text) {}
+    const char* what() const noexcept override { return text_; }
+
+private:
+    const char* text_;
+};
+}  // namespace
+
+namespace std {
+void __throw_bad_exception() { throw bad_exception(); }
+void __throw_bad_alloc() { throw bad_alloc(); }
+void __throw_bad_array_new_length() { throw bad_array_new_length(); }
+void __throw_bad_cast() { throw bad_cast(); }
+void __throw_bad_typeid() { throw bad_typeid(); }
+void __throw_logic_error(const char* text) { throw LibraryError(text); }
+void __throw_domain_error(const char* text) { throw LibraryError(text); }
+void __throw_invalid_argument(const char* text) { throw LibraryError(text); }
+void __throw_length_error(const char* text) { throw LibraryError(text); }
+void __throw_out_of_range(const char* text) { throw LibraryError(text); }
+void __throw_out_of_range_fmt(const char* text, ...) { throw LibraryError(text); }
+void __throw_runtime_error(const char* text) { throw LibraryError(text); }
+void __throw_range_error(const char* text) { throw LibraryError(text); }
+void __throw_overflow_error(const char* text) { throw LibraryError(text); }
+void __throw_underflow_error(const char* text) { throw LibraryError(text); }
+void __throw_system_error(int) { throw LibraryError("system error"); }
+}  // namespace std

@@ -423,6 +423,41 @@ bool FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
     return Rename(from, to);  // the replaced file is gone: the rest is a plain rename
 }
 
+bool FakePlatform::CreateHardLink(const std::string& link, const std::string& existing) {
+    if (Fails("CreateHardLink", link + " -> " + existing, kErrAccessDenied)) return false;
+    ParsedPath src, dst;
+    if (uint32_t e = ParsePathCode(*fs_, existing, src, false)) return Failed(e, false);
+    if (uint32_t e = ParsePathCode(*fs_, link, dst, false)) return Failed(e, false);
+    auto s = Find(*fs_, PathKey(src));
+    if (!s) return Failed(MissingError(*fs_, src), false);
+    if (s->dir) return Failed(kErrAccessDenied, false);
+    // A node keeps one name: a link under another name fails as on a file system without
+    // links (ERROR_INVALID_FUNCTION), and so does one to another root.
+    if (!fs_->hardLinks || src.root != dst.root || UpperName(s->name) != UpperName(dst.parts.back()))
+        return Failed(1u, false);
+    const std::string dstKey = PathKey(dst);
+    if (Find(*fs_, dstKey)) return Failed(kErrAlreadyExists, false);
+    if (!Parent(*fs_, dst)) return Failed(kErrPathNotFound, false);
+    fs_->nodes[dstKey] = s;
+    return true;
+}
+
+bool FakePlatform::RemoveDirectory(const std::string& path) {
+    if (Fails("RemoveDirectory", path, kErrAccessDenied)) return false;
+    ParsedPath p;
+    if (uint32_t e = ParsePathCode(*fs_, path, p, false)) return Failed(e, false);
+    const std::string key = PathKey(p);
+    auto n = Find(*fs_, key);
+    if (!n) return Failed(MissingError(*fs_, p), false);
+    if (!n->dir || p.parts.empty()) return Failed(n->dir ? kErrAccessDenied : 267u, false);  // ERROR_DIRECTORY
+    for (const auto& entry : fs_->nodes)
+        if (entry.first != key && IsInside(entry.first, key)) return Failed(kErrDirNotEmpty, false);
+    fs_->nodes.erase(key);
+    return true;
+}
+
+void FakePlatform::SetHardLinks(bool supported) { fs_->hardLinks = supported; }
+
 bool FakePlatform::CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
     if (Fails("CopyFile", from + " -> " + to, kErrAccessDenied)) return false;
     ParsedPath src, dst;

@@ -302,7 +302,7 @@ std::string FakePlatform::CommandLine() {
 
 uint32_t FakePlatform::WinExec(const std::string& cmdLine, unsigned show) {
     const bool fail = Fails("WinExec", cmdLine, kErrFileNotFound);
-    sys_->winExecCalls.push_back({cmdLine, show});
+    sys_->winExecCalls.push_back({cmdLine, show, std::string()});
     return fail ? kErrFileNotFound : sys_->winExecResult;
 }
 
@@ -349,9 +349,9 @@ const std::vector<std::pair<std::string, bool>>& FakePlatform::ProcessStarts() c
 }
 
 std::unique_ptr<Process> FakePlatform::StartProcess(const std::string& cmdLine, unsigned show,
-                                                    bool quietFailures) {
+                                                    bool quietFailures, const std::string& folder) {
     const bool fail = Fails("StartProcess", cmdLine, kErrFileNotFound);
-    sys_->winExecCalls.push_back({cmdLine, show});
+    sys_->winExecCalls.push_back({cmdLine, show, folder});
     sys_->processStarts.emplace_back(cmdLine, quietFailures);
     if (fail) return nullptr;
     const auto bytes = ReadFile(ProgramOf(cmdLine));

@@ -37,6 +37,7 @@ inline constexpr uint32_t kErrSharingViolation = 32;
 inline constexpr uint32_t kErrFileExists = 80;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrDiskFull = 112;
+inline constexpr uint32_t kErrDirNotEmpty = 145;
 inline constexpr uint32_t kErrInvalidName = 123;
 inline constexpr uint32_t kErrAlreadyExists = 183;
 inline constexpr uint32_t kErrEnvVarNotFound = 203;
@@ -155,6 +156,7 @@ struct ConnectCall {  // InternetConnect
 struct WinExecCall {
     std::string cmdLine;
     unsigned show = 0;
+    std::string folder;  // StartProcess's working folder (empty: the caller's)
 };
 
 // How a program started with StartProcess behaves, chosen by the bytes of its file.
@@ -239,6 +241,8 @@ public:
     // A file system that holds at most this many bytes per file: a write past it stores what
     // fits and reports that short count as a success.
     void SetMaxFileSize(uint64_t bytes);
+    // CreateHardLink fails (error 1, as on a file system without links) when false.
+    void SetHardLinks(bool supported);
 
     // ---- Registry
     void AddRegKey(RegRoot root, const std::string& key);
@@ -345,6 +349,10 @@ public:
     bool MoveFile(const std::string& from, const std::string& to) override;
     bool ReplaceFile(const std::string& from, const std::string& to) override;
     bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override;
+    // A second name of the same node: writes through either name show in both. Only under
+    // the same file name (a node keeps one); another name fails as without links.
+    bool CreateHardLink(const std::string& link, const std::string& existing) override;
+    bool RemoveDirectory(const std::string& path) override;
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
     bool FindFiles(const std::string& mask, std::vector<FindData>& found) override;
     bool FileTimeToLocalFileTime(const FileTime& in, FileTime& out) override;
@@ -365,7 +373,7 @@ public:
     std::string CommandLine() override;
     uint32_t WinExec(const std::string& cmdLine, unsigned show) override;
     std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
-                                          bool quietFailures) override;
+                                          bool quietFailures, const std::string& folder) override;
     void Sleep(uint32_t ms) override;
     uint32_t GetTickCount() override;
     uint32_t GetLastError() override;

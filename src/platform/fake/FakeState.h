@@ -56,6 +56,7 @@ struct FakePlatform::FsState {
     uint64_t nextOpenId = 1;
     int openFiles = 0;
     uint64_t maxFileSize = UINT64_MAX;
+    bool hardLinks = true;
 };
 
 // Windows-1252 upper case, as the file system compares names.

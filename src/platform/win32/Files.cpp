@@ -156,6 +156,10 @@ public:
     bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
         return ::CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
     }
+    bool CreateHardLink(const std::string& link, const std::string& existing) override {
+        return ::CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != FALSE;
+    }
+    bool RemoveDirectory(const std::string& path) override { return ::RemoveDirectoryA(path.c_str()) != FALSE; }
     std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
         DWORD access = 0, share = 0, disposition = 0;
         switch (mode) {

@@ -90,7 +90,7 @@ public:
         return ::WinExec(cmdLine.c_str(), show);
     }
     std::unique_ptr<Process> StartProcess(const std::string& cmdLine, unsigned show,
-                                          bool quietFailures) override {
+                                          bool quietFailures, const std::string& folder) override {
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         si.dwFlags = STARTF_USESHOWWINDOW;
@@ -103,7 +103,7 @@ public:
                                 ? ::SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS)
                                 : 0;
         const BOOL ok = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                         nullptr, &si, &pi);
+                                         folder.empty() ? nullptr : folder.c_str(), &si, &pi);
         const DWORD error = ::GetLastError();
         if (quietFailures) ::SetErrorMode(before);
         if (!ok) {

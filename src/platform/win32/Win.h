@@ -18,6 +18,8 @@
 #undef MoveFile
 #undef ReplaceFile
 #undef CopyFile
+#undef CreateHardLink
+#undef RemoveDirectory
 #undef GetEnvironmentVariable
 #undef GetWindowsDirectory
 #undef GetSystemDirectory

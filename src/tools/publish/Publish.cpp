@@ -3,11 +3,12 @@
 //   publish keygen KEY.pem PUBLIC.pem
 //   publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]
 //   publish NAME PROGRAM.exe FOLDER [--key KEY.pem] [--stamp "YYYY-MM-DD hh:mm:ss"]
+//   publish NAME PROGRAM-FOLDER FOLDER [--key KEY.pem] [--stamp "YYYY-MM-DD hh:mm:ss"]
 //
-// The last form writes FOLDER/NAME.bin, with --key FOLDER/NAME.sig, and last FOLDER/NAME.txt
+// The third form writes FOLDER/NAME.bin, with --key FOLDER/NAME.sig, and last FOLDER/NAME.txt
 // (the manifest: stamp, SHA-256 and size of NAME.bin; NAME.sig signs it), each synced under
 // a new temporary name first, so a server that copies the folder at any moment never offers
-// a manifest before the program and signature that go with it.
+// a manifest before the program and signature that go with it. The last form: FolderPublish.h.
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -16,6 +17,8 @@
 #include "signing/Sha256.h"
 #include "signing/Signature.h"
 #include "tools/publish/Brand.h"
+#include "tools/publish/FolderFiles.h"
+#include "tools/publish/FolderPublish.h"
 #include "tools/publish/Keys.h"
 #ifdef _WIN32
 #include "platform/win32/SystemLibraries.h"
@@ -27,16 +30,20 @@ constexpr const char* kUsage =
     "usage: publish keygen KEY.pem PUBLIC.pem\n"
     "       publish brand GENERIC.exe OUT.exe --url URL [--key PUBLIC.pem] [--company NAME] [--product NAME]\n"
     "       publish NAME PROGRAM.exe FOLDER [--key KEY.pem] [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
+    "       publish NAME PROGRAM-FOLDER FOLDER [--key KEY.pem] [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
     "\n"
     "keygen writes a new ECDSA P-256 key pair: KEY.pem (private, readable by you only; keep it\n"
     "off the update server) and PUBLIC.pem (brand the launcher with it).\n"
     "brand writes OUT.exe, a copy of the generic launcher that updates from URL (http or https,\n"
     "ending in /) and, with --key, installs only updates signed with KEY.pem; --company and\n"
     "--product set the names in its version resource. Brand first, then sign OUT.exe.\n"
-    "The last form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
+    "The third form publishes PROGRAM.exe as the update of NAME.exe: it writes FOLDER/NAME.bin,\n"
     "with --key FOLDER/NAME.sig (the signature over NAME.txt), and last FOLDER/NAME.txt, the\n"
     "manifest: the stamp (--stamp or the current UTC time, greater than the one it replaces)\n"
-    "and the SHA-256 and size of NAME.bin. Without --key it is for launchers without a key.\n";
+    "and the SHA-256 and size of NAME.bin. Without --key it is for launchers without a key.\n"
+    "The last form publishes a program of many files (NAME.exe at the top of PROGRAM-FOLDER):\n"
+    "each file goes to FOLDER/NAME.files/<its SHA-256> unless it is there already, then\n"
+    "FOLDER/NAME.sig (with --key) and last FOLDER/NAME.txt, the stamp and one line per file.\n";
 
 struct Failure {
     std::string text;
@@ -173,6 +180,23 @@ int Publish(const std::string& name, const std::string& programPath, const std::
     return 0;
 }
 
+int PublishFolderCommand(const std::string& name, const std::string& programFolder,
+                         const std::string& folder, const std::string& keyPath, std::string stamp) {
+    publish::FolderRelease release{name, programFolder, folder, stamp, ""};
+    if (release.stamp.empty()) release.stamp = CurrentUtcStamp();
+    if (!IsStamp(release.stamp))
+        throw Failure{"the stamp must have the form YYYY-MM-DD hh:mm:ss: " + release.stamp};
+    if (!keyPath.empty() && !ReadFile(keyPath, release.keyPem)) throw Failure{"cannot read " + keyPath};
+    const publish::PublishTools tools{ReadFile, IsWindowsExecutable,
+                                      [](const std::string& path, const std::string& bytes) {
+                                          PutFile(path, bytes, true);
+                                      }};
+    std::string report, error;
+    if (!publish::PublishFolder(release, tools, report, error)) throw Failure{error};
+    std::fputs(report.c_str(), stdout);
+    return 0;
+}
+
 int BrandCommand(const std::vector<std::string>& args) {
     publish::BrandRequest request;
     std::string error;
@@ -214,6 +238,7 @@ int Run(const std::vector<std::string>& args) {
             throw Failure{""};
         }
     }
+    if (publish::IsFolder(args[1])) return PublishFolderCommand(args[0], args[1], args[2], key, stamp);
     return Publish(args[0], args[1], args[2], key, stamp);
 }
 

@@ -12,6 +12,7 @@ class Start:
     show: int           # wShowWindow, or -1 when STARTF_USESHOWWINDOW was not set
     args: List[bytes]   # argv[1:] as the C runtime split them
     pid: int
+    cwd: bytes          # its working folder (GetCurrentDirectoryA)
 
 
 def read_starts(log_path: str) -> List[Start]:
@@ -25,7 +26,7 @@ def read_starts(log_path: str) -> List[Start]:
         key, _, value = line.partition(b"=")
         if key == b"end":
             starts.append(Start(fields[b"version"].decode(), fields[b"cmdline"], int(fields[b"show"]), args,
-                                int(fields[b"pid"])))
+                                int(fields[b"pid"]), fields.get(b"cwd", b"")))
             fields, args = {}, []
         elif key == b"arg":
             args.append(value)

@@ -42,6 +42,9 @@ void AppendRecord(const std::string& logPath, int argc, char** argv)
     rec += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
     rec += "cmdline=" + std::string(GetCommandLineA()) + "\n";
     rec += "show=" + std::to_string(show) + "\n";
+    char cwd[MAX_PATH * 2] = "";
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    rec += "cwd=" + std::string(cwd) + "\n";
     rec += "argc=" + std::to_string(argc - 1) + "\n";
     for (int i = 1; i < argc; ++i) rec += "arg=" + std::string(argv[i]) + "\n";
     rec += "end\n";

@@ -1,5 +1,6 @@
 // A generic launcher (configuration block unset): it says so once and starts what is
 // installed, without a single request and without touching the application folder.
+#include "launcher/FolderInstall.h"
 #include "launcher/LauncherFixture.h"
 #include "launcher/SignedUpdate.h"
 
@@ -34,6 +35,21 @@ TEST_F(LauncherTest, WithoutUrlTheInstalledProgramStartsAfterOneMessage) {
     EXPECT_EQ(File("Kassa.exe"), kOldExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:00");
     EXPECT_FALSE(Has("Kassa.txt"));
+}
+
+TEST_F(LauncherTest, WithoutUrlAFolderReleaseStartsFromItsFolder) {
+    const std::string text = FormatFolderManifest("2013-07-18 10:00:00", {{std::string(64, 'a'), 5, "Kassa.exe"}});
+    const std::string folder = VersionFolder(kFolder, "Kassa", text);
+    os.WriteFile(kFolder + "Kassa.dat", text);
+    os.WriteFile(folder + "Kassa.exe", kOldExe);
+
+    ASSERT_TRUE(RunLauncher());
+
+    ASSERT_EQ(headless::MessageBoxCalls().size(), 1u);
+    ASSERT_EQ(os.WinExecCalls().size(), 1u);
+    EXPECT_EQ(os.WinExecCalls()[0].cmdLine, "\"" + folder + "Kassa.exe\" /x c:\\data ");
+    EXPECT_EQ(os.WinExecCalls()[0].folder, folder.substr(0, folder.size() - 1));
+    EXPECT_EQ(File("Kassa.dat"), text);
 }
 
 TEST_F(LauncherTest, WithoutUrlAndProgramOnlyTheOneMessageIsShown) {
