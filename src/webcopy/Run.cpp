@@ -58,12 +58,31 @@ void Run::SetFileLine(const std::string& fileName, const std::string& serverWord
 }
 
 void Run::UpdateProgress(uint32_t done, uint32_t total, const std::string& operationWord,
-                         uint32_t startTick) {
-    Update(done, total, operationWord, startTick, Order::Transfer);
+                         uint32_t startTick, bool paced) {
+    Update({done, total, &operationWord, startTick, Order::Transfer}, paced);
 }
 
-void Run::UpdateCopyProgress(uint32_t done, uint32_t total, uint32_t startTick) {
-    Update(done, total, wc.DlgCopying, startTick, Order::Copy);
+void Run::UpdateCopyProgress(uint32_t done, uint32_t total, uint32_t startTick, bool paced) {
+    Update({done, total, &wc.DlgCopying, startTick, Order::Copy}, paced);
+}
+
+// Painting and the message queue cost more than a large block takes to arrive: a fast
+// transfer shows its texts by time, and the event alone goes with every block.
+void Run::Update(const Shown& values, bool paced) {
+    const uint32_t now = platform::Sys().GetTickCount();
+    if (paced && now - shownTick_ < kRepaintMs) {
+        if (wc.OnCopyProgress) wc.OnCopyProgress(&wc, CurrentFileNumber, values.done, values.total);
+        waiting_ = values;
+        return;
+    }
+    shownTick_ = now;
+    Show(values, true);
+}
+
+void Run::FlushProgress() {
+    if (!waiting_) return;
+    shownTick_ = platform::Sys().GetTickCount();
+    Show(*waiting_, false);
 }
 
 void Run::ShowProgressLine(uint32_t done, uint32_t total, bool withTotal) {
@@ -80,14 +99,17 @@ void Run::ShowProgressLine(uint32_t done, uint32_t total, bool withTotal) {
     view.SetLine(Line::Progress, line_);
 }
 
-// This runs after every block: texts are built in one reused buffer, and what depends on a
-// value that did not move since the last block is not built again.
-void Run::Update(uint32_t done, uint32_t total, const std::string& operationWord,
-                 uint32_t startTick, Order order) {
+// This runs after every small block: texts are built in one reused buffer, and what depends
+// on a value that did not move since the last block is not built again.
+void Run::Show(const Shown& values, bool fireEvent) {
+    waiting_.reset();
     platform::System& sys = platform::Sys();
+    const auto [done, total, word, startTick, order] = values;
+    const std::string& operationWord = *word;
     const bool copy = order == Order::Copy;
+    const bool fire = fireEvent && wc.OnCopyProgress;
 
-    if (copy && wc.OnCopyProgress) wc.OnCopyProgress(&wc, CurrentFileNumber, done, total);
+    if (copy && fire) wc.OnCopyProgress(&wc, CurrentFileNumber, done, total);
     if (total > 0) {
         const long long percent =
             RoundHalfEven(static_cast<double>(done) / static_cast<double>(total) * 100.0);
@@ -98,7 +120,7 @@ void Run::Update(uint32_t done, uint32_t total, const std::string& operationWord
         view.SetBar(bar_);
     }
     ShowProgressLine(done, total, copy || total > 0);
-    if (!copy && wc.OnCopyProgress) wc.OnCopyProgress(&wc, CurrentFileNumber, done, total);
+    if (!copy && fire) wc.OnCopyProgress(&wc, CurrentFileNumber, done, total);
 
     const auto completion = [&] {
         if (!wc.ShowCompletion) return;

@@ -97,18 +97,33 @@ public:
 
     // After every block: bar, progress line, OnCopyProgress, completion caption, rate,
     // time left and elapsed lines, then a yield to the user interface. `startTick` is the
-    // tick count taken when the file's loop started.
+    // tick count taken when the file's loop started. `paced`: OnCopyProgress still fires,
+    // but the texts and the yield wait until kRepaintMs passed since they were last shown.
     void UpdateProgress(uint32_t done, uint32_t total, const std::string& operationWord,
-                        uint32_t startTick);
+                        uint32_t startTick, bool paced = false);
     // The file copy's order: OnCopyProgress first, a full bar for an empty file, the size
     // in the progress line always, the rate before the completion caption.
-    void UpdateCopyProgress(uint32_t done, uint32_t total, uint32_t startTick);
+    void UpdateCopyProgress(uint32_t done, uint32_t total, uint32_t startTick, bool paced = false);
+    // Shows the texts of a paced update that waited, without its event again.
+    void FlushProgress();
+
+    // At most this often a paced update shows its texts and lets the window work.
+    static constexpr uint32_t kRepaintMs = 30;
 
 private:
     enum class Order { Transfer, Copy };
-    void Update(uint32_t done, uint32_t total, const std::string& operationWord,
-                uint32_t startTick, Order order);
+    struct Shown {
+        uint32_t done, total;
+        const std::string* operationWord;
+        uint32_t startTick;
+        Order order;
+    };
+    void Update(const Shown& values, bool paced);
+    void Show(const Shown& values, bool fireEvent);
     void ShowProgressLine(uint32_t done, uint32_t total, bool withTotal);
+
+    std::optional<Shown> waiting_;  // a paced update whose texts are not shown yet
+    uint32_t shownTick_ = 0;
 
     // What the texts last derived from values that seldom change.
     int bar_ = 0;
@@ -118,6 +133,26 @@ private:
     bool elapsedKnown_ = false;
     uint32_t elapsedMs_ = 0;
     std::string line_;  // the buffer every line is built in
+};
+
+// The blocks a transfer moves: small at first, so a short file reports every 4 KiB and a slow
+// line shows its first bytes at once; once kSmallRun of them came whole the data streams,
+// and a block is as large as kLargeBlock (a read still returns what has arrived) and shown
+// paced.
+class BlockPace {
+public:
+    static constexpr uint32_t kSmallBlock = 4096;
+    static constexpr uint32_t kLargeBlock = 256 * 1024;
+
+    uint32_t Size() const { return Streaming() ? kLargeBlock : kSmallBlock; }
+    bool Streaming() const { return whole_ >= kSmallRun; }
+    void Moved(uint32_t got, uint32_t asked) {
+        if (!Streaming() && got == asked) ++whole_;
+    }
+
+private:
+    static constexpr int kSmallRun = 8;
+    int whole_ = 0;
 };
 
 // A byte count as the progress texts and OnCopyProgress take it: 32 bits, a count beyond

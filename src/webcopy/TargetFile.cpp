@@ -1,6 +1,7 @@
 #include "webcopy/TargetFile.h"
 
-#include "framework/Application.h"
+#include <vector>
+
 #include "webcopy/Run.h"
 
 namespace webcopy {
@@ -62,25 +63,29 @@ bool TargetFile::Commit() {
 ReceivedBody ReceiveBody(Run& run, TargetFile& file,
                          const std::function<bool(unsigned char*, uint32_t, uint32_t&)>& read,
                          uint32_t total, const std::string& operationWord, uint64_t before) {
-    constexpr uint32_t kBlockSize = 4096;
     ReceivedBody body;
     const uint32_t startTick = platform::Sys().GetTickCount();
-    unsigned char buffer[kBlockSize];
+    std::vector<unsigned char> buffer(BlockPace::kLargeBlock);
+    BlockPace pace;
     while (!run.Cancelled()) {
-        Application->ProcessMessages();
+        const uint32_t size = pace.Size();
         uint32_t got = 0;
-        if (!read(buffer, kBlockSize, got)) {
+        if (!read(buffer.data(), size, got)) {
             body.readFailed = true;
             break;
         }
-        if (got > 0 && !file.Write(buffer, got)) {
+        if (got > 0 && !file.Write(buffer.data(), got)) {
             body.writeFailed = true;
             break;
         }
         body.bytes += got;
-        run.UpdateProgress(ProgressValue(before + body.bytes), total, operationWord, startTick);
+        // The closing empty read is always shown: the dialog ends on the whole count.
+        run.UpdateProgress(ProgressValue(before + body.bytes), total, operationWord, startTick,
+                           pace.Streaming() && got > 0);
         if (got == 0) break;
+        pace.Moved(got, size);
     }
+    if (!run.Cancelled()) run.FlushProgress();
     return body;
 }
 

@@ -54,9 +54,10 @@ struct ReceivedBody {
     bool writeFailed = false;
 };
 
-// Reads a body in 4096-byte blocks into `file` until its end (a read of 0 bytes), a failure
-// or the user's cancel, with the progress update after every block, the closing empty read
-// included. `read` fills up to `size` bytes and sets `got`; false when the read failed.
+// Reads a body into `file` in blocks paced by BlockPace until its end (a read of 0 bytes), a
+// failure or the user's cancel, with OnCopyProgress after every block, the closing empty read
+// included. `read` returns what has arrived, up to `size` bytes, in `got`; false when the
+// read failed.
 // `before`: bytes of the file that an earlier try received, counted in the progress.
 ReceivedBody ReceiveBody(Run& run, TargetFile& file,
                          const std::function<bool(unsigned char* buffer, uint32_t size,

@@ -147,7 +147,9 @@ bool CopyFile(Run& run, Job& job) {
         // A short write is a failure: the target would be a part taken for the whole.
         if (got > 0 && !output.Write(buffer.data(), got)) return writeFailed();
         copied += got;
-        run.UpdateCopyProgress(ProgressValue(copied), ProgressValue(static_cast<uint64_t>(size)), startTick);
+        // The first block and the closing empty read are always shown, the others paced.
+        run.UpdateCopyProgress(ProgressValue(copied), ProgressValue(static_cast<uint64_t>(size)),
+                               startTick, got > 0 && copied > got);
     } while (got > 0 && !run.Cancelled());
 
     input.reset();

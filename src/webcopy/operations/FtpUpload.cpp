@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "framework/Application.h"
 #include "platform/Platform.h"
@@ -18,7 +19,6 @@
 namespace webcopy {
 namespace {
 
-constexpr uint32_t kBlockSize = 4096;
 
 // Sends the whole block; a send that takes part of it is asked again for the rest.
 bool SendBlock(platform::HINTERNET remote, const unsigned char* data, uint32_t size) {
@@ -134,7 +134,8 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     const uint32_t total = ProgressValue(static_cast<uint64_t>(sourceSize));
     const uint32_t startTick = platform::Sys().GetTickCount();
     uint64_t sent = 0;
-    unsigned char buffer[kBlockSize];
+    std::vector<unsigned char> buffer(BlockPace::kLargeBlock);
+    BlockPace pace;
     bool readFailed = false;
     bool sendFailed = false;
     uint32_t failure = 0;  // the network error that ended the transfer
@@ -142,22 +143,25 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     // sent as it was then.
     const uint64_t length = static_cast<uint64_t>(sourceSize);
     while (!run.Cancelled()) {
-        Application->ProcessMessages();
+        const uint32_t size = pace.Size();
         uint32_t got = 0;
-        const auto want = static_cast<uint32_t>(std::min<uint64_t>(kBlockSize, length - sent));
-        if (want > 0 && !source->Read(buffer, want, got)) {
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(size, length - sent));
+        if (want > 0 && !source->Read(buffer.data(), want, got)) {
             readFailed = true;
             break;
         }
-        if (got > 0 && !SendBlock(remote.get(), buffer, got)) {
+        if (got > 0 && !SendBlock(remote.get(), buffer.data(), got)) {
             sendFailed = true;
             failure = platform::Sys().GetLastError();
             break;
         }
         sent += got;
-        run.UpdateProgress(ProgressValue(sent), total, wc.DlgUpload, startTick);
+        run.UpdateProgress(ProgressValue(sent), total, wc.DlgUpload, startTick,
+                           got > 0 && pace.Streaming());
         if (got == 0) break;
+        pace.Moved(got, size);
     }
+    if (!run.Cancelled()) run.FlushProgress();
     source->Close();
     if (!sendFailed && sent < length) readFailed = true;  // the file shrank
     // Closing the remote file ends the transfer; the server's final reply says whether it

@@ -84,10 +84,9 @@ public:
                        : 0),
           minBytes_(wc.StallMinBytes), windowStart_(start_) {}
 
-    // After a read of `n` bytes (and before the first, with 0): false when the download is
-    // over its time or moved too little in a stall window. Otherwise the next read's stall
-    // limit is no longer than the time left.
-    bool Keeps(platform::HINTERNET request, uint32_t n) {
+    // Before a read: false when the download is over its time or moved too little in a
+    // stall window. Otherwise the read's stall limit is no longer than the time left.
+    bool Keeps(platform::HINTERNET request) {
         const uint32_t now = platform::Sys().GetTickCount();
         if (limitMs_ > 0) {
             const uint32_t spent = now - start_;
@@ -95,7 +94,6 @@ public:
             const uint32_t left = limitMs_ - spent;
             platform::Net().SetStallLimit(request, stallMs_ > 0 ? std::min(left, stallMs_) : left);
         }
-        windowBytes_ += n;
         if (minBytes_ == 0 || stallMs_ == 0 || now - windowStart_ < stallMs_) return true;
         if (windowBytes_ < minBytes_) return false;
         windowStart_ = now;
@@ -103,27 +101,32 @@ public:
         return true;
     }
 
+    void Count(uint32_t n) { windowBytes_ += n; }
+
 private:
     uint32_t start_, stallMs_, limitMs_, minBytes_, windowStart_;
     uint64_t windowBytes_ = 0;
 };
 
-// Reads one block: up to `size` bytes, fewer only at the end of the body. The network layer
-// may hand out less than asked in the middle of a body (its read-ahead runs dry), so it is
-// asked again until the block is full. On a failure `got` holds what came before it; a
-// download that `pace` ends fails with ERROR_INTERNET_TIMEOUT.
+// Reads one block, 0 bytes only at the end of the body. A small block is filled, as the
+// network layer may hand out less than asked in the middle of a body: a short file reports
+// whole steps. A large one is what has arrived, so a slow line still shows its progress. On
+// a failure `got` holds what came before it; a download that `pace` ends fails with
+// ERROR_INTERNET_TIMEOUT.
 bool ReadBlock(platform::HINTERNET request, unsigned char* buffer, uint32_t size, uint32_t& got, Pace& pace) {
     got = 0;
-    uint32_t n = 0;
-    while (got < size) {
-        if (!pace.Keeps(request, n)) {
+    do {
+        if (!pace.Keeps(request)) {
             platform::Sys().SetLastError(platform::ERROR_INTERNET_TIMEOUT_);
             return false;
         }
+        uint32_t n = 0;
         if (!platform::Net().InternetReadFile(request, buffer + got, size - got, &n)) return false;
         if (n == 0) break;
-        got += std::min(n, size - got);
-    }
+        n = std::min(n, size - got);
+        got += n;
+        pace.Count(n);
+    } while (got < size && size <= BlockPace::kSmallBlock);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "framework/Application.h"
 #include "framework/Strings.h"
@@ -16,7 +17,6 @@
 namespace webcopy {
 namespace {
 
-constexpr uint32_t kBlockSize = 4096;
 
 // Where an upload goes. Credentials written into the URL are not sent anywhere.
 struct Endpoint {
@@ -131,26 +131,31 @@ bool HttpUpload(Run& run, Job& job) {
     net.SetStallLimit(request.get(), run.StallLimitMs());
 
     const uint32_t startTick = sys.GetTickCount();
-    unsigned char buffer[kBlockSize];
+    std::vector<unsigned char> buffer(BlockPace::kLargeBlock);
+    BlockPace pace;
     uint32_t sent = 0;
     // Exactly the announced length: bytes a writer adds meanwhile would follow the body
     // onto the connection, where the server takes them for a request of their own.
-    uint32_t got = kBlockSize;
-    while (got == kBlockSize && !run.Cancelled()) {
-        const uint32_t want = std::min<uint32_t>(kBlockSize, total - sent);
-        got = 0;
-        if (want > 0 && !file->Read(buffer, want, got)) {
+    bool more = true;
+    while (more && !run.Cancelled()) {
+        const uint32_t size = pace.Size();
+        const uint32_t want = std::min<uint32_t>(size, total - sent);
+        uint32_t got = 0;
+        if (want > 0 && !file->Read(buffer.data(), want, got)) {
             run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
             return false;
         }
         uint32_t written = 0;
-        if (!net.InternetWriteFile(request.get(), buffer, got, &written)) {
+        if (!net.InternetWriteFile(request.get(), buffer.data(), got, &written)) {
             // A server that stopped taking the body reports the stall as the library's time-out.
             return networkFailed(sys.GetLastError());
         }
         sent += got;
-        run.UpdateProgress(sent, total, wc.DlgUpload, startTick);
+        more = got == size;
+        run.UpdateProgress(sent, total, wc.DlgUpload, startTick, more && pace.Streaming());
+        pace.Moved(got, size);
     }
+    if (!run.Cancelled()) run.FlushProgress();
     file.reset();
     // A body shorter than announced is never ended: the server would wait for the rest.
     // Closing the request drops the connection instead.
