@@ -38,8 +38,7 @@ bool FtpDownloadFile(Run& run, const Job& job, FtpFileTask& task) {
     const bool listed = static_cast<bool>(net.FtpFindFirstFile(link.get(), remoteName, found, 0, 0));
     if (run.Cancelled()) return true;
     if (!listed && platform::Sys().GetLastError() == platform::ERROR_INTERNET_TIMEOUT_) {
-        run.ReportError(static_cast<int>(platform::ERROR_INTERNET_TIMEOUT_),
-                        [] { return ErrorText(platform::ERROR_INTERNET_TIMEOUT_); });
+        run.ReportSystemError(platform::ERROR_INTERNET_TIMEOUT_);
         return false;
     }
     // A date outside the calendar is no date: no date rule, as for a file not listed.

@@ -180,7 +180,7 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
         return false;
     }
     if (!complete && failure == platform::ERROR_INTERNET_TIMEOUT_) {
-        run.ReportError(static_cast<int>(failure), [failure] { return ErrorText(failure); });
+        run.ReportSystemError(failure);
         return false;
     }
     if (!complete) {

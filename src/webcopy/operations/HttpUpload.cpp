@@ -101,7 +101,7 @@ bool HttpUpload(Run& run, Job& job) {
     Application->ProcessMessages();
 
     const auto networkFailed = [&run](uint32_t code) {
-        run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+        run.ReportSystemError(code);
         return false;
     };
 
@@ -169,7 +169,7 @@ bool HttpUpload(Run& run, Job& job) {
     const uint32_t status = StatusOf(request.get());
     if (status == 0) return networkFailed(sys.GetLastError());
     if (status >= 300) {
-        run.ReportError(static_cast<int>(status), [status] { return TextHttpError + IntToStr(status); });
+        run.ReportHttpStatus(status);
         return false;
     }
     return true;
