@@ -73,6 +73,13 @@ PfnDliHook __pfnDliFailureHook2 = FailureHook;
 
 void* LoadSystemLibrary(const char* name) { return LoadFromSystemFolder(name); }
 
+void PreloadNetworkLibrary() {
+    HANDLE thread = ::CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { return LoadFromSystemFolder("wininet.dll") != nullptr; },
+        nullptr, 0, nullptr);
+    if (thread) ::CloseHandle(thread);
+}
+
 void RestrictLibrarySearchToSystemFolder() {
     if (auto set = SetDefaultDllDirectoriesProc()) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Common controls 6 loads MSIMG32 by name when it first draws a blend, and a loader that
