@@ -464,31 +464,34 @@ bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
     return false;
 }
 
+bool TForm1::SignedByVendor(const std::string& txt, bool folder, ReleaseInfo& release) {
+    ReleaseManifest manifest;
+    FetchLimits limits;
+    limits.maxBytes = kMaxSignatureSize;
+    limits.timeLimit = kSmallFileSeconds;
+    const auto fetch = [this, &limits](const std::string& url) {
+        Fetch(url, std::string(), limits);
+        ProcessMessages(5);
+    };
+    const bool signedOk = folder ? VerifySignature(n_, UpdatePublicKey(), txt, fetch)
+                                 : VerifyManifest(n_, UpdatePublicKey(), txt, fetch, manifest);
+    if (!signedOk) {
+        NotInstalled(lastFetch_.done ? "refused: bad signature" : FetchFailure(lastFetch_));
+        return false;
+    }
+    if (!folder) {
+        release.sha256 = manifest.sha256;
+        release.size = manifest.size;
+    }
+    return true;
+}
+
 InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     auto& fs = platform::Fs();
     // A folder release's manifest is that or nothing: never taken for a stamp written by hand.
     const bool folder = IsFolderManifestText(txt);
-    if (!UpdatePublicKey().empty()) {
-        ReleaseManifest manifest;
-        FetchLimits limits;
-        limits.maxBytes = kMaxSignatureSize;
-        limits.timeLimit = kSmallFileSeconds;
-        const auto fetch = [this, &limits](const std::string& url) {
-            Fetch(url, std::string(), limits);
-            ProcessMessages(5);
-        };
-        // Nothing more is downloaded for a manifest the vendor did not sign.
-        const auto refused = [this] {
-            return NotInstalled(lastFetch_.done ? "refused: bad signature" : FetchFailure(lastFetch_));
-        };
-        if (folder) {
-            if (!VerifySignature(n_, UpdatePublicKey(), txt, fetch)) return refused();
-        } else {
-            if (!VerifyManifest(n_, UpdatePublicKey(), txt, fetch, manifest)) return refused();
-            release.sha256 = manifest.sha256;
-            release.size = manifest.size;
-        }
-    }
+    // Nothing more is downloaded for a manifest the vendor did not sign.
+    if (!UpdatePublicKey().empty() && !SignedByVendor(txt, folder, release)) return InstallResult::NotInstalled;
     if (folder) {
         folderUpdate_ = true;
         log_.Outcome("failed: version folder incomplete");
@@ -688,19 +691,23 @@ void TForm1::FormShow(TObject*) {
     Application->Terminate();
 }
 
-void TForm1::UpdateAndStart() {
+std::string TForm1::InstalledStamp() {
     auto& fs = platform::Fs();
-    ResumeInterruptedInstall(n_);
     std::string bytes;
     // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
     // older launcher) counts as missing; so does a folder release whose folder lacks its
     // program, which is then fetched again.
     const bool read = fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxFolderManifestSize, true);
     folders_.Load(n_, read ? bytes : std::string());
-    std::string localStamp = folders_.Installed() ? folders_.Current().manifest.stamp
-                             : read && !folders_.CurrentIsFolder() && bytes.size() <= kMaxStampFileSize
-                                 ? StampOf(bytes)
-                                 : std::string();
+    return folders_.Installed() ? folders_.Current().manifest.stamp
+           : read && !folders_.CurrentIsFolder() && bytes.size() <= kMaxStampFileSize ? StampOf(bytes)
+                                                                                   : std::string();
+}
+
+void TForm1::UpdateAndStart() {
+    auto& fs = platform::Fs();
+    ResumeInterruptedInstall(n_);
+    std::string localStamp = InstalledStamp();
     log_.Local(localStamp);
     if (localStamp.empty()) localStamp = kDefaultStamp;
     std::string txt;

@@ -90,6 +90,8 @@ private:
     InstallResult NotInstalled(const std::string& outcome);
     // The body of FormShow once this launcher holds the program's mutex.
     void UpdateAndStart();
+    // What N.dat says is installed (loads folders_): its stamp, empty when none.
+    std::string InstalledStamp();
 
     // Runs one download into the application folder (as `fileName` when given); true when
     // the job ended done. `announced`: the body's length as the server sent it (0: unknown).
@@ -98,6 +100,9 @@ private:
                uint64_t* announced = nullptr, const std::string& resumeKey = std::string());
     // Fetches N.txt: true with the release when its first line is a stamp.
     bool FetchRelease(std::string& bytes, ReleaseInfo& release);
+    // In a build with a key: N.sig over N.txt (`txt`); a single-file release then takes its
+    // size and SHA-256 from the manifest. False when the vendor did not sign it.
+    bool SignedByVendor(const std::string& txt, bool folder, ReleaseInfo& release);
     // Brings the release in; Installed when it is N.exe now (a folder release: when its
     // version folder is complete and checked).
     InstallResult Update(const std::string& txt, ReleaseInfo& release);
