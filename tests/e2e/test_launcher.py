@@ -269,6 +269,7 @@ class LauncherTest(LauncherCase):
                 self.assertTrue(lines[-2].endswith(b" | from " + self.BASE_URL.encode()))
 
         # The log attacked: the launcher runs as before, and a log it can replace heals.
+        self.server.put(self.url_path("Kassa.txt"), NEW)
         for why in ("folder", "read-only", "huge"):
             with self.subTest(why=why):
                 log = self.path(".log")
