@@ -1,7 +1,6 @@
 #include "launcher/RunLog.h"
 
 #include <algorithm>
-#include <deque>
 
 #include "framework/Exceptions.h"
 #include "launcher/Release.h"
@@ -62,31 +61,18 @@ bool ReadTail(const std::string& path, std::string& tail, bool& whole) {
 // The log's new bytes: the log lines of `old` and then `line`, less the oldest lines until
 // the whole is under kMaxLogBytes. A tail read from inside the file begins with a cut line.
 std::string LogWithLine(const std::string& old, bool whole, const std::string& line) {
-    std::deque<std::string> lines;
-    size_t total = 0;
-    size_t at = 0;
-    if (!whole) {
-        const size_t first = old.find('\n');
-        at = first == std::string::npos ? old.size() : first + 1;
-    }
-    // A last line without its line end was never finished: not kept.
-    for (size_t end; (end = old.find('\n', at)) != std::string::npos; at = end + 1) {
-        std::string l = old.substr(at, end - at);
-        if (!l.empty() && l.back() == '\r') l.pop_back();
-        if (!IsLogLine(l)) continue;
-        total += l.size() + 2;
-        lines.push_back(std::move(l));
-    }
-    lines.push_back(line);
-    total += line.size() + 2;
-    while (total >= kMaxLogBytes && lines.size() > 1) {
-        total -= lines.front().size() + 2;
-        lines.pop_front();
-    }
     std::string bytes;
-    bytes.reserve(total);
-    for (const auto& l : lines) bytes += l + "\r\n";
-    return bytes;
+    size_t at = whole ? 0 : std::min(old.find('\n'), old.size() - 1) + 1;
+    // A last line without its line end was never finished: not kept.
+    for (size_t end; at < old.size() && (end = old.find('\n', at)) != std::string::npos; at = end + 1) {
+        const size_t length = end - at - (end > at && old[end - 1] == '\r' ? 1 : 0);
+        if (IsLogLine(old.substr(at, length))) bytes.append(old, at, length).append("\r\n");
+    }
+    bytes += line + "\r\n";
+    if (bytes.size() < kMaxLogBytes) return bytes;
+    // The first whole line from which on the rest fits.
+    const size_t cut = bytes.find('\n', bytes.size() - kMaxLogBytes) + 1;
+    return bytes.substr(cut);
 }
 
 }  // namespace
