@@ -73,11 +73,10 @@ PfnDliHook __pfnDliFailureHook2 = FailureHook;
 
 void* LoadSystemLibrary(const char* name) { return LoadFromSystemFolder(name); }
 
+static DWORD WINAPI PreloadThread(LPVOID) { return LoadFromSystemFolder("wininet.dll") != nullptr; }
+
 void PreloadNetworkLibrary() {
-    HANDLE thread = ::CreateThread(
-        nullptr, 0, [](LPVOID) -> DWORD { return LoadFromSystemFolder("wininet.dll") != nullptr; },
-        nullptr, 0, nullptr);
-    if (thread) ::CloseHandle(thread);
+    if (HANDLE thread = ::CreateThread(nullptr, 0, PreloadThread, nullptr, 0, nullptr)) ::CloseHandle(thread);
 }
 
 void RestrictLibrarySearchToSystemFolder() {
