@@ -365,7 +365,7 @@ bool TForm1::Fetch(const std::string& url, const std::string& fileName, const Fe
     Watch(r);
     WebCopy1->OnCopyProgress = [this, &limits, &length, &r](TObject*, int, uint32_t size, uint32_t total) {
         length = total;
-        Arrived(r, 1, size, limits.minBytes);
+        Arrived(r, size);
         // Dropped as soon as it cannot be kept: nothing past the stated size is read.
         if (limits.maxBytes > 0 && (size > limits.maxBytes || total > limits.maxBytes))
             r.tooLarge = true;
@@ -377,13 +377,12 @@ bool TForm1::Fetch(const std::string& url, const std::string& fileName, const Fe
     WebCopy1->OnCopyProgress = nullptr;
     if (announced) *announced = length;
     const bool done = WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done && !WebCopy1->CancelRequested();
-    Ended(r, done, limits.timeLimit);
+    Ended(r, done);
     log_.Fetched(r.name, r.bytes);
     return done;
 }
 
 void TForm1::Watch(FetchResult& r) {
-    r.begin = r.windowTick = r.lastTick = platform::Sys().GetTickCount();
     // A status or a failure after it is an answer; a system error before any (refused,
     // unreachable, no status in time) is none.
     WebCopy1->OnErrorInfo = [&r](TObject*, int code, const std::string&) {
@@ -393,34 +392,20 @@ void TForm1::Watch(FetchResult& r) {
     WebCopy1->OnCopyCancel = [&r](TObject*) { r.cancelled = true; };
 }
 
-void TForm1::Arrived(FetchResult& r, int file, uint64_t size, uint32_t minBytes) {
+void TForm1::Arrived(FetchResult& r, uint64_t size) {
     r.answered = true;
     r.bytes = std::max(r.bytes, size);
-    const uint32_t now = platform::Sys().GetTickCount();
-    // A report may come after a silence: a block gathers what arrived before it and after.
-    r.longestGap = std::max(r.longestGap, now - r.lastTick);
-    r.lastTick = now;
-    // A new window once enough arrived in this one (any byte when no rate is asked for).
-    if (file != r.windowFile || size >= r.windowBytes + std::max<uint32_t>(minBytes, 1)) {
-        r.windowFile = file;
-        r.windowBytes = size;
-        r.windowTick = now;
-    }
 }
 
-void TForm1::Ended(FetchResult& r, bool done, int timeLimit) {
+void TForm1::Ended(FetchResult& r, bool done) {
     WebCopy1->OnErrorInfo = nullptr;
     WebCopy1->OnCopyCancel = nullptr;
     r.done = done;
     if (done || !r.answered || r.httpStatus || r.tooLarge || r.noLength) return;
-    // Ended by a limit: the time for the whole file, a silence, or a window without enough
-    // bytes (the component's clock runs from the bytes it saw, a moment before the report).
-    const uint32_t now = platform::Sys().GetTickCount();
-    const uint32_t slack = 1000;
-    const uint32_t stallMs = static_cast<uint32_t>(std::max(WebCopy1->StallTimeout, 0)) * 1000u;
-    const uint32_t silence = std::max(r.longestGap, now - r.lastTick);
-    r.stalled = (timeLimit > 0 && now - r.begin + slack >= static_cast<uint32_t>(timeLimit) * 1000u) ||
-                (stallMs > 0 && (silence + slack >= stallMs || now - r.windowTick + slack >= stallMs));
+    // Ended by a limit (the time for the whole file, a silence, a window without enough
+    // bytes): the component's record keeps the time-out behind the read error.
+    for (int i = 0; i < WebCopy1->Items.Count(); ++i)
+        if (WebCopy1->Items[i].Error.SystemError == platform::ERROR_INTERNET_TIMEOUT_) r.stalled = true;
 }
 
 std::string TForm1::FetchFailure(const FetchResult& r) {
@@ -558,7 +543,7 @@ void TForm1::FetchObjects(const std::vector<ObjectFetch>& objects) {
     Watch(r);
     WebCopy1->OnCopyProgress = [this, &objects, &r](TObject*, int file, uint32_t size, uint32_t total) {
         if (file < 1 || static_cast<size_t>(file) > objects.size()) return;
-        Arrived(r, file, size, kProgramMinBytes);
+        Arrived(r, size);
         const uint64_t limit = objects[file - 1].size;
         if (size > limit || total > limit) {
             r.tooLarge = true;
@@ -574,7 +559,7 @@ void TForm1::FetchObjects(const std::vector<ObjectFetch>& objects) {
             ++done;
             bytes += objects[i].size;
         }
-    Ended(r, done == objects.size() && !WebCopy1->CancelRequested(), 0);
+    Ended(r, done == objects.size() && !WebCopy1->CancelRequested());
     log_.Fetched(r.name, bytes, "(" + std::to_string(done) + " of " + std::to_string(objects.size()) + ")");
     // All that arrived is checked next: what fails then did not match its name.
     log_.Outcome(r.done ? "refused: object mismatch" : FetchFailure(r));

@@ -72,16 +72,11 @@ private:
         bool answered = false;   // the server sent a status
         int httpStatus = 0;      // an error status it sent
         bool tooLarge = false, noLength = false, cancelled = false, stalled = false;
-        uint32_t begin = 0, windowTick = 0;  // the request; the last time enough had arrived
-        uint32_t lastTick = 0, longestGap = 0;  // between the request and progress reports
-        uint64_t windowBytes = 0;
-        int windowFile = 0;
     };
-    // Follows the next Execute into `r` (its events) until Ended; Arrived from its progress
-    // (`minBytes` as in FetchLimits).
+    // Follows the next Execute into `r` (its events) until Ended; Arrived from its progress.
     void Watch(FetchResult& r);
-    void Arrived(FetchResult& r, int file, uint64_t size, uint32_t minBytes);
-    void Ended(FetchResult& r, bool done, int timeLimit);
+    static void Arrived(FetchResult& r, uint64_t size);
+    void Ended(FetchResult& r, bool done);
     // The log's outcome for a download that did not end done.
     static std::string FetchFailure(const FetchResult& r);
     // Notes for the log that the installed program did not start (`what`).
