@@ -150,6 +150,57 @@ std::string StagingFolder(const std::string& folder) {
     return folder.substr(0, folder.size() - 1) + ".part\\";
 }
 
+// Puts a file of the release in place from an installed file with its hash: a link costs no
+// copy, and its bytes are checked all the same, through the new name. False when none serves.
+static bool PlaceFromInstalled(const std::string& target, const FolderFile& f,
+                        const std::multimap<std::string, std::string>& sources, BuildStats& counts) {
+    auto& fs = platform::Fs();
+    const auto range = sources.equal_range(f.sha256);
+    for (auto it = range.first; it != range.second; ++it) {
+        bool placed = false;
+        if (fs.CreateHardLink(target, it->second)) {
+            placed = FileMatches(target, f.size, f.sha256);
+            if (placed) ++counts.linked;
+        } else if (fs.CopyFile(it->second, target, true)) {
+            placed = FileMatches(target, f.size, f.sha256);
+            if (placed) ++counts.copied;
+        }
+        if (placed) return true;
+        fs.DeleteFile(target);
+    }
+    return false;
+}
+
+// Moves each fetched object, once checked, to the paths that want it (copies after the
+// first). False when any is missing, wrong or cannot be placed.
+static bool MoveFetched(const std::vector<ObjectFetch>& missing,
+                 std::map<std::string, std::vector<std::string>>& wanted, BuildStats& counts) {
+    auto& fs = platform::Fs();
+    bool complete = true;
+    for (const auto& o : missing) {
+        const std::string object = o.folder + o.name;
+        if (!FileMatches(object, o.size, o.sha256)) {
+            // Whatever it is, it is not the release's: fetched whole next time.
+            fs.DeleteFile(object);
+            complete = false;
+            continue;
+        }
+        ++counts.fetched;
+        counts.fetchedBytes += o.size;
+        const auto& paths = wanted[o.sha256];
+        if (!fs.MoveFile(object, paths[0])) {
+            complete = false;
+            continue;
+        }
+        for (size_t i = 1; i < paths.size(); ++i)
+            if (!(fs.CopyFile(paths[0], paths[i], true) && FileMatches(paths[i], o.size, o.sha256))) {
+                fs.DeleteFile(paths[i]);
+                complete = false;
+            }
+    }
+    return complete;
+}
+
 bool BuildVersion(const FolderManifest& m, const std::string& folder,
                   const std::vector<InstalledFile>& installed, const FetchObjects& fetch,
                   BuildStats* stats) {
@@ -179,20 +230,7 @@ bool BuildVersion(const FolderManifest& m, const std::string& folder,
             ++counts.copied;
             continue;
         }
-        bool placed = false;
-        const auto range = sources.equal_range(f.sha256);
-        for (auto it = range.first; it != range.second && !placed; ++it) {
-            // A link costs no copy; its bytes are checked all the same, through the new name.
-            if (fs.CreateHardLink(target, it->second)) {
-                placed = FileMatches(target, f.size, f.sha256);
-                if (placed) ++counts.linked;
-            } else if (fs.CopyFile(it->second, target, true)) {
-                placed = FileMatches(target, f.size, f.sha256);
-                if (placed) ++counts.copied;
-            }
-            if (!placed) fs.DeleteFile(target);
-        }
-        if (placed) continue;
+        if (PlaceFromInstalled(target, f, sources, counts)) continue;
         auto& paths = wanted[f.sha256];
         if (paths.empty()) missing.push_back({f.sha256, f.size, staging, f.sha256});
         paths.push_back(target);
@@ -201,28 +239,7 @@ bool BuildVersion(const FolderManifest& m, const std::string& folder,
     // Objects arrive beside the version folder, under their hash, and move in only once
     // checked: a download's partial and resume files never lie among the release's own.
     if (!missing.empty() && (!ForceDirectory(staging) || (fetch(missing), false))) return false;
-    bool complete = true;
-    for (const auto& o : missing) {
-        const std::string object = o.folder + o.name;
-        if (!FileMatches(object, o.size, o.sha256)) {
-            // Whatever it is, it is not the release's: fetched whole next time.
-            fs.DeleteFile(object);
-            complete = false;
-            continue;
-        }
-        ++counts.fetched;
-        counts.fetchedBytes += o.size;
-        const auto& paths = wanted[o.sha256];
-        if (!fs.MoveFile(object, paths[0])) {
-            complete = false;
-            continue;
-        }
-        for (size_t i = 1; i < paths.size(); ++i)
-            if (!(fs.CopyFile(paths[0], paths[i], true) && FileMatches(paths[i], o.size, o.sha256))) {
-                fs.DeleteFile(paths[i]);
-                complete = false;
-            }
-    }
+    const bool complete = MoveFetched(missing, wanted, counts);
     if (stats) *stats = counts;
     if (!complete || !RemoveExtras(m, folder)) return false;
     if (fs.DirectoryExists(staging.substr(0, staging.size() - 1))) RemoveTree(staging.substr(0, staging.size() - 1));
