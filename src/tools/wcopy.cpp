@@ -124,44 +124,82 @@ struct Options {
 bool IsFtpKind(TWebCopyProtocol p) { return p != wpHttp && p != wpHttpUpload; }
 bool NeedsHost(TWebCopyProtocol p) { return IsFtpKind(p) && p != wpFile; }
 
-// Fills the component and the options from argv; exits with a usage error when they do not
-// make sense.
-void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
+// The command line as it is read: the argument at hand, and the job that job options apply to.
+class Args {
+public:
+    Args(int argc, char** argv) : argc_(argc), argv_(argv) {}
+
+    bool Next() {
+        if (++i_ >= argc_) return false;
+        arg = argv_[i_];
+        return true;
+    }
+    // The argument after the option.
+    std::string Value() {
+        if (i_ + 1 >= argc_) Usage(arg + " needs a value");
+        return argv_[++i_];
+    }
+    // A job option given before any job says which job it belongs after.
+    TWebCopyItem& Job(const char* kind = nullptr) const {
+        if (!job)
+            Usage(arg + " must follow the job it applies to: " +
+                  (kind ? std::string(kind) + " URL " + arg : "--http URL, --ftp PATH, ... then " + arg));
+        return *job;
+    }
+
+    std::string arg;
+    TWebCopyItem* job = nullptr;
+
+private:
+    int argc_;
+    char** argv_;
+    int i_ = 0;
+};
+
+// A job kind starts a new job with its URL or path.
+bool NewJob(TWebCopy& wc, Args& args) {
     static const struct {
         const char* flag;
         TWebCopyProtocol protocol;
-    } kinds[] = {{"--http", wpHttp},
-                 {"--http-upload", wpHttpUpload},
-                 {"--copy", wpFile},
-                 {"--ftp", wpFtp},
-                 {"--ftp-upload", wpFtpUpload},
-                 {"--multi-ftp", wpMultiFtp},
-                 {"--multi-ftp-upload", wpMultiFtpUpload},
-                 {"--ftp-delete", wpFtpDelete},
+    } kinds[] = {{"--http", wpHttp},         {"--http-upload", wpHttpUpload},
+                 {"--copy", wpFile},         {"--ftp", wpFtp},
+                 {"--ftp-upload", wpFtpUpload}, {"--multi-ftp", wpMultiFtp},
+                 {"--multi-ftp-upload", wpMultiFtpUpload}, {"--ftp-delete", wpFtpDelete},
                  {"--ftp-list", wpFtpList}};
-    struct Flag {
+    for (const auto& k : kinds)
+        if (args.arg == k.flag) {
+            args.job = wc.Items.Add();
+            args.job->Protocol = k.protocol;
+            args.job->URL = args.Value();
+            return true;
+        }
+    return false;
+}
+
+// The component's switches and texts, and the tool's own switches.
+bool Setting(TWebCopy& wc, Options& opt, Args& args) {
+    const struct {
         const char* name;
         bool* target;
         bool value;
-    };
-    const Flag flags[] = {{"--no-dialog", &wc.ShowDialog, false},
-                          {"--not-on-top", &wc.ShowDialogOnTop, false},
-                          {"--always-on-top", &wc.AlwaysOnTop, true},
-                          {"--no-filename", &wc.ShowFileName, false},
-                          {"--no-server", &wc.ShowServer, false},
-                          {"--show-time", &wc.ShowTime, true},
-                          {"--show-elapsed", &wc.ShowElapsedTime, true},
-                          {"--show-completion", &wc.ShowCompletion, true},
-                          {"--open-file", &wc.ShowOpenFile, true},
-                          {"--open-folder", &wc.ShowOpenFolder, true},
-                          {"--no-cancel", &wc.DlgShowCancel, false},
-                          {"--close-button", &wc.DlgShowCloseBtn, true},
-                          {"--unique", &wc.CreateUniqueFilenames, true},
-                          {"--keep-alive-auth", &wc.HTTPKeepAliveAuthentication, true},
-                          {"--passive", &wc.FTPPassive, true},
-                          {"--verbose-progress", &opt.verboseProgress, true},
-                          {"--cpu-times", &opt.cpuTimes, true},
-                          {"--refuse-overwrite", &opt.refuseOverwrite, true}};
+    } flags[] = {{"--no-dialog", &wc.ShowDialog, false},
+                 {"--not-on-top", &wc.ShowDialogOnTop, false},
+                 {"--always-on-top", &wc.AlwaysOnTop, true},
+                 {"--no-filename", &wc.ShowFileName, false},
+                 {"--no-server", &wc.ShowServer, false},
+                 {"--show-time", &wc.ShowTime, true},
+                 {"--show-elapsed", &wc.ShowElapsedTime, true},
+                 {"--show-completion", &wc.ShowCompletion, true},
+                 {"--open-file", &wc.ShowOpenFile, true},
+                 {"--open-folder", &wc.ShowOpenFolder, true},
+                 {"--no-cancel", &wc.DlgShowCancel, false},
+                 {"--close-button", &wc.DlgShowCloseBtn, true},
+                 {"--unique", &wc.CreateUniqueFilenames, true},
+                 {"--keep-alive-auth", &wc.HTTPKeepAliveAuthentication, true},
+                 {"--passive", &wc.FTPPassive, true},
+                 {"--verbose-progress", &opt.verboseProgress, true},
+                 {"--cpu-times", &opt.cpuTimes, true},
+                 {"--refuse-overwrite", &opt.refuseOverwrite, true}};
     const struct {
         const char* name;
         std::string* target;
@@ -170,103 +208,105 @@ void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
                  {"--proxy-user", &wc.ProxyUserID},
                  {"--proxy-password", &wc.ProxyPassword},
                  {"--caption", &wc.DlgCaption}};
+    for (const auto& f : flags)
+        if (args.arg == f.name) {
+            *f.target = f.value;
+            return true;
+        }
+    for (const auto& t : texts)
+        if (args.arg == t.name) {
+            *t.target = args.Value();
+            return true;
+        }
+    if (args.arg == "--stall-timeout") {
+        const std::string text = args.Value();
+        if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+            Usage("--stall-timeout takes seconds");
+        wc.StallTimeout = std::atoi(text.c_str());
+    } else if (args.arg == "--date-check") {
+        const std::string answer = args.Value();
+        if (answer != "allow" && answer != "refuse") Usage("--date-check takes allow or refuse");
+        opt.dateCheck = answer == "allow" ? 1 : 0;
+    } else {
+        return false;
+    }
+    return true;
+}
 
-    TWebCopyItem* job = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) Usage(arg + " needs a value");
-            return argv[++i];
-        };
-        // A job option given before any job says which job it belongs after.
-        auto needJob = [&](const char* kind = nullptr) -> TWebCopyItem& {
-            if (!job)
-                Usage(arg + " must follow the job it applies to: " +
-                      (kind ? std::string(kind) + " URL " + arg : "--http URL, --ftp PATH, ... then " + arg));
-            return *job;
-        };
-        if (arg == "--help" || arg == "-h") {
+// Where a job's file goes and which of it is taken.
+bool JobTarget(Args& args) {
+    const std::string& arg = args.arg;
+    if (arg == "--to") {
+        args.Job().TargetDir = args.Value();
+    } else if (arg == "--name") {
+        args.Job().TargetFilename = args.Value();
+    } else if (arg == "--newer-than") {
+        TWebCopyItem& j = args.Job();
+        const std::string text = args.Value();
+        if (!ParseDate(text, j.FileDate)) Usage("bad date: " + text);
+        j.CopyNewerOnly = true;
+    } else if (arg == "--put") {
+        args.Job().HTTPCommand = hcPut;
+    } else if (arg == "--inactive") {
+        args.Job().Active = false;
+    } else if (arg == "--resume") {
+        TWebCopyItem& j = args.Job("--http");
+        if (j.Protocol != wpHttp) Usage("--resume applies to HTTP downloads");
+        j.Resume = true;
+    } else if (arg == "--allow-unconfirmed-length") {
+        TWebCopyItem& j = args.Job("--http");
+        if (j.Protocol != wpHttp) Usage("--allow-unconfirmed-length applies to HTTP downloads");
+        j.AllowUnconfirmedLength = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The server of a job and the account on it.
+bool JobServer(Args& args) {
+    const std::string& arg = args.arg;
+    if (arg == "--auth") {
+        TWebCopyItem& j = args.Job();
+        const std::string mode = args.Value();
+        if (mode == "never") j.Authenticate = waNever;
+        else if (mode == "always") j.Authenticate = waAlways;
+        else if (mode == "auto") j.Authenticate = waAuto;
+        else Usage("--auth takes never, always or auto");
+    } else if (arg == "--user") {
+        TWebCopyItem& j = args.Job();
+        (IsFtpKind(j.Protocol) ? j.FTPUserID : j.HTTPUserID) = args.Value();
+    } else if (arg == "--password") {
+        TWebCopyItem& j = args.Job();
+        (IsFtpKind(j.Protocol) ? j.FTPPassword : j.HTTPPassword) = args.Value();
+    } else if (arg == "--host") {
+        args.Job().FTPHost = args.Value();
+    } else if (arg == "--port") {
+        TWebCopyItem& j = args.Job();
+        const std::string text = args.Value();
+        // Strictly a port: 113682 must not become 48146 on the way to the connect call.
+        const bool digits = !text.empty() && text.size() <= 5 &&
+                            text.find_first_not_of("0123456789") == std::string::npos;
+        const int port = digits ? std::atoi(text.c_str()) : 0;
+        if (port < 1 || port > 65535) Usage("--port takes 1 to 65535: " + text);
+        j.FTPPort = port;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Fills the component and the options from argv; exits with a usage error when they do not
+// make sense.
+void Configure(TWebCopy& wc, Options& opt, int argc, char** argv) {
+    Args args(argc, argv);
+    while (args.Next()) {
+        if (args.arg == "--help" || args.arg == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        bool matched = false;
-        for (const auto& k : kinds)
-            if (arg == k.flag) {
-                job = wc.Items.Add();
-                job->Protocol = k.protocol;
-                job->URL = value();
-                matched = true;
-            }
-        for (const auto& f : flags)
-            if (arg == f.name) {
-                *f.target = f.value;
-                matched = true;
-            }
-        for (const auto& t : texts)
-            if (arg == t.name) {
-                *t.target = value();
-                matched = true;
-            }
-        if (matched) continue;
-
-        if (arg == "--to") {
-            needJob().TargetDir = value();
-        } else if (arg == "--name") {
-            needJob().TargetFilename = value();
-        } else if (arg == "--newer-than") {
-            TWebCopyItem& j = needJob();
-            const std::string text = value();
-            if (!ParseDate(text, j.FileDate)) Usage("bad date: " + text);
-            j.CopyNewerOnly = true;
-        } else if (arg == "--auth") {
-            TWebCopyItem& j = needJob();
-            const std::string mode = value();
-            if (mode == "never") j.Authenticate = waNever;
-            else if (mode == "always") j.Authenticate = waAlways;
-            else if (mode == "auto") j.Authenticate = waAuto;
-            else Usage("--auth takes never, always or auto");
-        } else if (arg == "--user") {
-            TWebCopyItem& j = needJob();
-            (IsFtpKind(j.Protocol) ? j.FTPUserID : j.HTTPUserID) = value();
-        } else if (arg == "--password") {
-            TWebCopyItem& j = needJob();
-            (IsFtpKind(j.Protocol) ? j.FTPPassword : j.HTTPPassword) = value();
-        } else if (arg == "--host") {
-            needJob().FTPHost = value();
-        } else if (arg == "--port") {
-            TWebCopyItem& j = needJob();
-            const std::string text = value();
-            // Strictly a port: 113682 must not become 48146 on the way to the connect call.
-            const bool digits = !text.empty() && text.size() <= 5 &&
-                                text.find_first_not_of("0123456789") == std::string::npos;
-            const int port = digits ? std::atoi(text.c_str()) : 0;
-            if (port < 1 || port > 65535) Usage("--port takes 1 to 65535: " + text);
-            j.FTPPort = port;
-        } else if (arg == "--put") {
-            needJob().HTTPCommand = hcPut;
-        } else if (arg == "--inactive") {
-            needJob().Active = false;
-        } else if (arg == "--resume") {
-            TWebCopyItem& j = needJob("--http");
-            if (j.Protocol != wpHttp) Usage("--resume applies to HTTP downloads");
-            j.Resume = true;
-        } else if (arg == "--allow-unconfirmed-length") {
-            TWebCopyItem& j = needJob("--http");
-            if (j.Protocol != wpHttp) Usage("--allow-unconfirmed-length applies to HTTP downloads");
-            j.AllowUnconfirmedLength = true;
-        } else if (arg == "--stall-timeout") {
-            const std::string text = value();
-            if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
-                Usage("--stall-timeout takes seconds");
-            wc.StallTimeout = std::atoi(text.c_str());
-        } else if (arg == "--date-check") {
-            const std::string answer = value();
-            if (answer != "allow" && answer != "refuse")
-                Usage("--date-check takes allow or refuse");
-            opt.dateCheck = answer == "allow" ? 1 : 0;
-        } else {
-            Usage("unknown argument: " + arg);
-        }
+        if (!NewJob(wc, args) && !Setting(wc, opt, args) && !JobTarget(args) && !JobServer(args))
+            Usage("unknown argument: " + args.arg);
     }
     if (wc.Items.Count() == 0) Usage("no job given");
     for (int i = 0; i < wc.Items.Count(); ++i)

@@ -3,6 +3,7 @@
 #include "webcopy/Driver.h"
 
 #include <memory>
+#include <utility>
 
 #include "framework/Application.h"
 #include "framework/Thread.h"
@@ -106,6 +107,7 @@ void RunJobs(Run& run) {
         job.KeepConnection = KeepConnectionFor(wc.Items, i);
         const OperationEntry* entry = FindOperation(job.Protocol);
         bool result = false;  // a value outside the enumeration runs nothing
+        run.LastError = {};
         if (entry) {
             SetJobCaption(run, entry->caption);
             result = entry->perform(run, job);
@@ -115,6 +117,7 @@ void RunJobs(Run& run) {
         item.FoundFileDate = job.FileDate;
         item.Done = result && !run.Cancelled();
         item.NoNewerFile = job.NoNewerFile;
+        item.Error = std::move(run.LastError);
         if (job.FileList) item.FileList = std::move(job.FileList);
         if (job.FileDetails) item.FileDetails = std::move(job.FileDetails);
         if (run.Cancelled()) break;

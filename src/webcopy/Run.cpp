@@ -6,6 +6,7 @@
 
 #include "framework/Application.h"
 #include "platform/Platform.h"
+#include "webcopy/WebCopyErrors.h"
 #include "webcopy/WebCopyHelpers.h"
 #include "webcopy/WebCopyTexts.h"
 
@@ -28,10 +29,28 @@ uint32_t Run::StallLimitMs() const {
     return static_cast<uint32_t>(std::min(wc.StallTimeout, INT32_MAX / 1000)) * 1000u;
 }
 
-void Run::ReportError(int code, const std::function<std::string()>& text) {
+void Run::ReportError(int code, const std::function<std::string()>& text, uint32_t systemError) {
     if (Cancelled()) return;
-    if (wc.OnError) wc.OnError(&wc, code);
-    if (wc.OnErrorInfo) wc.OnErrorInfo(&wc, code, text ? text() : std::string());
+    Report({code, true, 0, systemError, {}}, text);
+}
+
+void Run::ReportHttpStatus(uint32_t status) {
+    if (Cancelled()) return;
+    Report({static_cast<int>(status), false, status, 0, {}},
+           [status] { return TextHttpError + IntToStr(status); });
+}
+
+void Run::ReportSystemError(uint32_t error) {
+    if (Cancelled()) return;
+    Report({static_cast<int>(error), false, 0, error, {}}, [error] { return ErrorText(error); });
+}
+
+// The text is built only for OnErrorInfo, which is there for it.
+void Run::Report(TWebCopyErrorRecord record, const std::function<std::string()>& text) {
+    if (wc.OnErrorInfo && text) record.Text = text();
+    LastError = record;
+    if (wc.OnError) wc.OnError(&wc, record.Code);
+    if (wc.OnErrorInfo) wc.OnErrorInfo(&wc, record.Code, record.Text);
 }
 
 bool Run::PrepareTarget(std::string& target) {

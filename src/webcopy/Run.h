@@ -86,9 +86,16 @@ public:
     // too) and its missing folders are created.
     bool PrepareTarget(std::string& target);
 
-    // OnError, then OnErrorInfo (the text is built only when that event is assigned). After
-    // the user's cancel nothing is reported: what fails then fails because of it.
-    void ReportError(int code, const std::function<std::string()>& text);
+    // OnError, then OnErrorInfo, and the job's record. After the user's cancel nothing is
+    // reported: what fails then fails because of it. ReportError takes the component's own
+    // codes, with the system's error behind one where it is known.
+    void ReportError(int code, const std::function<std::string()>& text, uint32_t systemError = 0);
+    // An answer with this status failed the job; the status is the code.
+    void ReportHttpStatus(uint32_t status);
+    // The network library's or the system's error failed the job; it is the code.
+    void ReportSystemError(uint32_t error);
+    // What the current job reported last; the driver moves it to the item.
+    TWebCopyErrorRecord LastError;
 
     // The file line, once per file: the file name, the server word and text, and whether
     // the server part applies.
@@ -111,6 +118,8 @@ public:
     static constexpr uint32_t kRepaintMs = 30;
 
 private:
+    void Report(TWebCopyErrorRecord record, const std::function<std::string()>& text);
+
     enum class Order { Transfer, Copy };
     struct Shown {
         uint32_t done, total;

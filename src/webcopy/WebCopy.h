@@ -41,6 +41,19 @@ private:
     std::vector<std::unique_ptr<TFileDetailItem>> items_;
 };
 
+// Why a job failed, its parts kept apart: the code OnError got (the component's own code,
+// an HTTP status of 300 or more, or a network-library error), which of the three it is, the
+// server's status and the system's error behind it (a stall: 12002), and the text
+// OnErrorInfo got (built only when that event is assigned). All zero and empty when nothing
+// was reported.
+struct TWebCopyErrorRecord {
+    int Code = 0;
+    bool ComponentCode = false;  // Code is a TWebCopyErrorCode
+    uint32_t HttpStatus = 0;
+    uint32_t SystemError = 0;
+    std::string Text;
+};
+
 // One job.
 class TWebCopyItem {
 public:
@@ -63,6 +76,7 @@ public:
     TDateTime FileDate = 0;
     bool NoNewerFile = false;     // run result
     TDateTime FoundFileDate = 0;  // run result
+    TWebCopyErrorRecord Error;    // run result: the job's last reported failure
     TWebCopyAuthentication Authenticate = waNever;
     std::string HTTPUserID;
     std::string HTTPPassword;

@@ -62,99 +62,111 @@ private:
     bool made_ = false;
 };
 
-// Everything between the connection and the disconnection; true when the target is in place.
-bool CopyFile(Run& run, Job& job) {
+// The date rule of a job with CopyNewerOnly or an OnFileDateCheck handler, over the source's
+// date. Go on, stop (as the events say), or the source's date could not be read.
+enum class DateRule { Go, Stop, Unreadable };
+
+DateRule CheckDate(Run& run, Job& job, platform::File& input) {
     TWebCopy& wc = run.wc;
-    platform::Files& fs = platform::Fs();
-
-    const std::string source = job.FTPHost.empty() ? job.URL : JoinPath(job.FTPHost, job.URL);
-    std::string target = JoinPath(
-        job.TargetDir, job.TargetFilename.empty() ? FileNameFromPath(job.URL) : job.TargetFilename);
-    run.LastTargetFile = target;
-    run.LastTargetDir = job.TargetDir;
-
-    // File names compare without regard to case, as the file system does.
-    if (UpperCase(source) == UpperCase(target)) {
-        run.ReportError(ecIdenticalFiles, [&source] { return TextIdenticalFiles + source; });
-        return false;
+    if (!job.CopyNewerOnly && !wc.OnFileDateCheck) return DateRule::Go;
+    platform::FileTime written, local;
+    TDateTime sourceDate = 0;
+    try {
+        if (!input.GetLastWriteTime(written) || !platform::Fs().FileTimeToLocalFileTime(written, local))
+            return DateRule::Unreadable;
+        sourceDate = FileTimeToDateTime(local);
+    } catch (const EConvertError&) {
+        return DateRule::Unreadable;  // a time stamp outside the calendar
     }
-
-    std::unique_ptr<platform::File> input = fs.Open(source, platform::OpenMode::Read);
-    if (!input) {
-        run.ReportError(ecOpenSource, [&source] { return TextOpenSource + source; });
-        return false;
+    if (wc.OnFileDateCheck) {
+        bool allow = true;
+        wc.OnFileDateCheck(&wc, job.Index, sourceDate, allow);
+        if (!allow) return DateRule::Stop;
+        job.FileDate = sourceDate;
+        return DateRule::Go;
     }
-    const auto readFailed = [&] {
-        run.ReportError(ecReadSource, [&source] { return TextReadSource + source; });
-        return false;
-    };
+    const bool newer = sourceDate > job.FileDate;
+    job.FileDate = sourceDate;
+    if (newer) return DateRule::Go;
+    job.NoNewerFile = true;
+    return DateRule::Stop;
+}
 
-    if (job.CopyNewerOnly || wc.OnFileDateCheck) {
-        platform::FileTime written, local;
-        TDateTime sourceDate = 0;
-        try {
-            if (!input->GetLastWriteTime(written) || !fs.FileTimeToLocalFileTime(written, local))
-                return readFailed();
-            sourceDate = FileTimeToDateTime(local);
-        } catch (const EConvertError&) {
-            return readFailed();  // a time stamp outside the calendar
-        }
-        if (wc.OnFileDateCheck) {
-            bool allow = true;
-            wc.OnFileDateCheck(&wc, job.Index, sourceDate, allow);
-            if (!allow) return false;
-            job.FileDate = sourceDate;
-        } else if (sourceDate > job.FileDate) {
-            job.FileDate = sourceDate;
-        } else {
-            job.NoNewerFile = true;
-            job.FileDate = sourceDate;
-            input.reset();
-            if (wc.OnNoNewFileFound) wc.OnNoNewFileFound(&wc, source, sourceDate, sourceDate);
-            return false;
-        }
-    }
+enum class Copied { Whole, ReadFailed, WriteFailed, Cancelled };
 
-    const int64_t size = input->Seek(0, 2);
-    if (size < 0 || input->Seek(0, 0) != 0) {
-        input.reset();
-        run.ReportError(ecZeroLength, [&source] { return TextZeroLength + source; });
-        return false;
-    }
-
-    if (!run.PrepareTarget(target)) return false;
-    TargetFile output(target);
-    if (!output.Create()) {
-        input.reset();
-        run.ReportError(ecCreateTarget, [&target] { return TextCreateTarget + target; });
-        return false;
-    }
-    const auto writeFailed = [&] {
-        output.Discard();
-        run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
-        return false;
-    };
-
+// The blocks of `input` into `output`, with progress: the first block and the closing empty
+// read are always shown, the others paced.
+Copied CopyBlocks(Run& run, platform::File& input, TargetFile& output, int64_t size) {
     const uint32_t startTick = platform::Sys().GetTickCount();
     std::vector<unsigned char> buffer(kBlockSize);
     uint64_t copied = 0;
     uint32_t got = 0;
     do {
-        if (!input->Read(buffer.data(), kBlockSize, got)) {
-            output.Discard();
-            return readFailed();
-        }
+        if (!input.Read(buffer.data(), kBlockSize, got)) return Copied::ReadFailed;
         // A short write is a failure: the target would be a part taken for the whole.
-        if (got > 0 && !output.Write(buffer.data(), got)) return writeFailed();
+        if (got > 0 && !output.Write(buffer.data(), got)) return Copied::WriteFailed;
         copied += got;
-        // The first block and the closing empty read are always shown, the others paced.
         run.UpdateCopyProgress(ProgressValue(copied), ProgressValue(static_cast<uint64_t>(size)),
                                startTick, got > 0 && copied > got);
     } while (got > 0 && !run.Cancelled());
+    return run.Cancelled() ? Copied::Cancelled : Copied::Whole;
+}
 
+// Everything between the connection and the disconnection; true when the target is in place.
+bool CopyFile(Run& run, Job& job) {
+    TWebCopy& wc = run.wc;
+    const std::string source = job.FTPHost.empty() ? job.URL : JoinPath(job.FTPHost, job.URL);
+    std::string target = JoinPath(
+        job.TargetDir, job.TargetFilename.empty() ? FileNameFromPath(job.URL) : job.TargetFilename);
+    run.LastTargetFile = target;
+    run.LastTargetDir = job.TargetDir;
+    const auto report = [&run](int code, const char* text, const std::string& operand) {
+        run.ReportError(code, [text, &operand] { return text + operand; });
+        return false;
+    };
+
+    // File names compare without regard to case, as the file system does.
+    if (UpperCase(source) == UpperCase(target)) return report(ecIdenticalFiles, TextIdenticalFiles, source);
+    std::unique_ptr<platform::File> input = platform::Fs().Open(source, platform::OpenMode::Read);
+    if (!input) return report(ecOpenSource, TextOpenSource, source);
+    switch (CheckDate(run, job, *input)) {
+        case DateRule::Go:
+            break;
+        case DateRule::Unreadable:
+            return report(ecReadSource, TextReadSource, source);
+        case DateRule::Stop:
+            input.reset();
+            if (job.NoNewerFile && wc.OnNoNewFileFound)
+                wc.OnNoNewFileFound(&wc, source, job.FileDate, job.FileDate);
+            return false;
+    }
+
+    const int64_t size = input->Seek(0, 2);
+    if (size < 0 || input->Seek(0, 0) != 0) {
+        input.reset();
+        return report(ecZeroLength, TextZeroLength, source);
+    }
+    if (!run.PrepareTarget(target)) return false;
+    TargetFile output(target);
+    if (!output.Create()) {
+        input.reset();
+        return report(ecCreateTarget, TextCreateTarget, target);
+    }
+    switch (CopyBlocks(run, *input, output, size)) {
+        case Copied::ReadFailed:
+            output.Discard();
+            return report(ecReadSource, TextReadSource, source);
+        case Copied::WriteFailed:
+            output.Discard();
+            return report(ecWriteTarget, TextWriteTarget, target);
+        case Copied::Cancelled:
+            input.reset();
+            return false;  // the target stays as it was
+        case Copied::Whole:
+            break;
+    }
     input.reset();
-    if (run.Cancelled()) return false;  // the target stays as it was
-    if (!output.Commit()) return writeFailed();
+    if (!output.Commit()) return report(ecWriteTarget, TextWriteTarget, target);
     return true;
 }
 

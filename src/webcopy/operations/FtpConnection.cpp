@@ -221,7 +221,7 @@ bool ListPlainEntries(Run& run, const Job& job, FtpLink& link, const std::string
         // server refusing the listing or going quiet.
         const uint32_t code = platform::Sys().GetLastError();
         if (code == 0 || code == kErrorNoMoreFiles) return true;
-        run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+        run.ReportSystemError(code);
         return false;
     }
     size_t entries = 0, bytes = 0;
@@ -242,7 +242,7 @@ bool ListPlainEntries(Run& run, const Job& job, FtpLink& link, const std::string
     // The end of the entries, or a failure to get the next one.
     const uint32_t code = platform::Sys().GetLastError();
     if (code != 0 && code != kErrorNoMoreFiles) {
-        run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+        run.ReportSystemError(code);
         return false;
     }
     return true;

@@ -61,6 +61,105 @@ void RemoveLeftover(Run& run, const Job& job, const std::string& folder, const s
     if (dir.empty() || net.FtpSetCurrentDirectory(connection.get(), dir)) net.FtpDeleteFile(connection.get(), name);
 }
 
+// The date rule of a task with CopyNewerOnly or an OnFileDateCheck handler, over the file
+// already on the server (whose overwrite is asked first): false when the upload is not to go
+// on. A date outside the calendar is no date: the upload goes ahead.
+bool DateAllows(Run& run, FtpFileTask& task, FtpLink& link, const std::string& remoteName) {
+    TWebCopy& wc = run.wc;
+    if (!task.copyNewerOnly && !wc.OnFileDateCheck) return true;
+    platform::FindData found;
+    if (!platform::Net().FtpFindFirstFile(link.get(), remoteName, found, 0, 0)) return true;
+    bool allow = true;
+    if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, remoteName, allow);
+    if (!allow) return false;
+    TDateTime serverDate = 0;
+    if (!TryFileTimeToDateTime(found.ftLastWriteTime, serverDate)) return true;
+    if (wc.OnFileDateCheck) {
+        wc.OnFileDateCheck(&wc, task.index, serverDate, allow);
+        task.fileDate = serverDate;
+        return allow;
+    }
+    // The server's copy is newer than the one the caller has: it stays.
+    const bool serverNewer = serverDate > task.fileDate;
+    task.fileDate = serverDate;
+    if (!serverNewer) return true;
+    task.noNewerFile = true;
+    if (wc.OnNoNewFileFound) wc.OnNoNewFileFound(&wc, remoteName, serverDate, serverDate);
+    return false;
+}
+
+// How the bytes of one upload went.
+struct Sent {
+    uint64_t bytes = 0;
+    bool readFailed = false;
+    bool sendFailed = false;
+    uint32_t failure = 0;  // the network error that ended the transfer
+};
+
+// Sends exactly `length` bytes of `source`, the length the file had when it was opened: a
+// log that grows meanwhile is sent as it was then.
+Sent SendFile(Run& run, platform::File& source, platform::HINTERNET remote, uint64_t length) {
+    const uint32_t total = ProgressValue(length);
+    const uint32_t startTick = platform::Sys().GetTickCount();
+    std::vector<unsigned char> buffer(BlockPace::kLargeBlock);
+    BlockPace pace;
+    Sent sent;
+    while (!run.Cancelled()) {
+        const uint32_t size = pace.Size();
+        uint32_t got = 0;
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(size, length - sent.bytes));
+        if (want > 0 && !source.Read(buffer.data(), want, got)) {
+            sent.readFailed = true;
+            break;
+        }
+        if (got > 0 && !SendBlock(remote, buffer.data(), got)) {
+            sent.sendFailed = true;
+            sent.failure = platform::Sys().GetLastError();
+            break;
+        }
+        sent.bytes += got;
+        run.UpdateProgress(ProgressValue(sent.bytes), total, run.wc.DlgUpload, startTick,
+                           got > 0 && pace.Streaming());
+        if (got == 0) break;
+        pace.Moved(got, size);
+    }
+    if (!run.Cancelled()) run.FlushProgress();
+    if (!sent.sendFailed && sent.bytes < length) sent.readFailed = true;  // the file shrank
+    return sent;
+}
+
+// Ends the transfer and puts the file in place under its name only when the server kept all
+// of it; otherwise its temporary file is removed. Closing the remote file reads the server's
+// final reply (a full disk or a quota answers 150 first and refuses at the end), and only
+// what the server holds counts: its size of the file must be what was sent.
+bool Settle(Run& run, const Job& job, const FtpFileTask& task, FtpLink& link,
+            platform::InetHandle& remote, const std::string& temporary, Sent sent, uint64_t length) {
+    platform::Network& net = platform::Net();
+    const std::string remoteName = task.targetName.empty() ? FileNameFromPath(task.url) : task.targetName;
+    const bool closed = remote.reset();
+    if (!closed && !sent.failure) sent.failure = platform::Sys().GetLastError();
+    const bool accepted = closed && ReplyAccepts(LastReplyCode());
+    bool complete = !run.Cancelled() && !sent.readFailed && !sent.sendFailed && accepted &&
+                    sent.bytes == length;
+    if (complete) complete = link.RemoteSize(temporary) == std::optional<uint64_t>(sent.bytes);
+    if (complete) complete = net.FtpRenameFile(link.get(), temporary, remoteName);
+    if (!complete && !net.FtpDeleteFile(link.get(), temporary)) RemoveLeftover(run, job, task.targetDir, temporary);
+    if (run.Cancelled()) return true;
+    if (sent.readFailed) {
+        run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });
+        return false;
+    }
+    if (!complete && sent.failure == platform::ERROR_INTERNET_TIMEOUT_) {
+        run.ReportSystemError(sent.failure);
+        return false;
+    }
+    if (!complete) {
+        run.ReportError(ecWriteTarget, [&remoteName] { return TextWriteTarget + remoteName; }, sent.failure);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
@@ -82,31 +181,7 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     Application->ProcessMessages();
     const std::string remoteName =
         task.targetName.empty() ? FileNameFromPath(task.url) : task.targetName;
-    if (task.copyNewerOnly || wc.OnFileDateCheck) {
-        platform::FindData found;
-        if (net.FtpFindFirstFile(link.get(), remoteName, found, 0, 0)) {
-            bool allow = true;
-            if (wc.OnCopyOverWrite) wc.OnCopyOverWrite(&wc, remoteName, allow);
-            if (!allow) return false;
-            // A date outside the calendar is no date: the upload goes ahead.
-            TDateTime serverDate = 0;
-            const bool dated = TryFileTimeToDateTime(found.ftLastWriteTime, serverDate);
-            if (!dated) {
-                // nothing to compare
-            } else if (wc.OnFileDateCheck) {
-                wc.OnFileDateCheck(&wc, task.index, serverDate, allow);
-                task.fileDate = serverDate;
-                if (!allow) return false;
-            } else if (serverDate > task.fileDate) {
-                task.fileDate = serverDate;
-                task.noNewerFile = true;
-                if (wc.OnNoNewFileFound) wc.OnNoNewFileFound(&wc, remoteName, serverDate, serverDate);
-                return false;
-            } else {
-                task.fileDate = serverDate;
-            }
-        }
-    }
+    if (!DateAllows(run, task, link, remoteName)) return false;
 
     // Another program may hold the source open, writing to it (a log file).
     std::unique_ptr<platform::File> source =
@@ -131,63 +206,10 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     run.LastTargetFile = task.url;
     run.LastTargetDir = task.targetDir;
 
-    const uint32_t total = ProgressValue(static_cast<uint64_t>(sourceSize));
-    const uint32_t startTick = platform::Sys().GetTickCount();
-    uint64_t sent = 0;
-    std::vector<unsigned char> buffer(BlockPace::kLargeBlock);
-    BlockPace pace;
-    bool readFailed = false;
-    bool sendFailed = false;
-    uint32_t failure = 0;  // the network error that ended the transfer
-    // Exactly the length the file had when it was opened: a log that grows meanwhile is
-    // sent as it was then.
     const uint64_t length = static_cast<uint64_t>(sourceSize);
-    while (!run.Cancelled()) {
-        const uint32_t size = pace.Size();
-        uint32_t got = 0;
-        const auto want = static_cast<uint32_t>(std::min<uint64_t>(size, length - sent));
-        if (want > 0 && !source->Read(buffer.data(), want, got)) {
-            readFailed = true;
-            break;
-        }
-        if (got > 0 && !SendBlock(remote.get(), buffer.data(), got)) {
-            sendFailed = true;
-            failure = platform::Sys().GetLastError();
-            break;
-        }
-        sent += got;
-        run.UpdateProgress(ProgressValue(sent), total, wc.DlgUpload, startTick,
-                           got > 0 && pace.Streaming());
-        if (got == 0) break;
-        pace.Moved(got, size);
-    }
-    if (!run.Cancelled()) run.FlushProgress();
+    Sent sent = SendFile(run, *source, remote.get(), length);
     source->Close();
-    if (!sendFailed && sent < length) readFailed = true;  // the file shrank
-    // Closing the remote file ends the transfer; the server's final reply says whether it
-    // kept the data (a full disk or a quota answers 150 first and refuses at the end).
-    const bool closed = remote.reset();
-    if (!closed && !failure) failure = platform::Sys().GetLastError();
-    const bool accepted = closed && ReplyAccepts(LastReplyCode());
-    bool complete = !run.Cancelled() && !readFailed && !sendFailed && accepted && sent == length;
-    // Only what the server holds counts: its size of the file must be what was sent.
-    if (complete) complete = link.RemoteSize(temporary) == std::optional<uint64_t>(sent);
-    if (complete) complete = net.FtpRenameFile(link.get(), temporary, remoteName);
-    if (!complete && !net.FtpDeleteFile(link.get(), temporary)) RemoveLeftover(run, job, task.targetDir, temporary);
-    if (run.Cancelled()) return true;
-    if (readFailed) {
-        run.ReportError(ecReadSource, [&task] { return TextReadSource + task.url; });
-        return false;
-    }
-    if (!complete && failure == platform::ERROR_INTERNET_TIMEOUT_) {
-        run.ReportError(static_cast<int>(failure), [failure] { return ErrorText(failure); });
-        return false;
-    }
-    if (!complete) {
-        run.ReportError(ecWriteTarget, [&remoteName] { return TextWriteTarget + remoteName; });
-        return false;
-    }
-    return true;
+    return Settle(run, job, task, link, remote, temporary, sent, length);
 }
 
 bool FtpUpload(Run& run, Job& job) {

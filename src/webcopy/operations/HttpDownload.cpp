@@ -238,7 +238,7 @@ bool OpenRequest(Run& run, const Job& job, Credentials& credentials, uint32_t fl
         if (!statusRead) {
             const uint32_t code = platform::Sys().GetLastError();
             request.reset();
-            run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
+            run.ReportSystemError(code);
             return false;
         }
         if (IsRedirect(status) && redirects < kMaxRedirects) {
@@ -296,181 +296,238 @@ bool DateAllows(Run& run, Job& job, platform::InetHandle& request, const std::st
     return false;
 }
 
-}  // namespace
+// One answer's body as it is about to be received: the key a part of it is tied to, the
+// length it must have, and whether a kept part grows with it.
+struct Answer {
+    bool announced = false;  // the answer stated its length
+    PartialKey key;
+    uint64_t expected = 0;   // body bytes the answer owes (0: not known)
+    bool resumable = false;
+};
 
-bool HttpDownload(Run& run, Job& job) {
-    platform::Network& net = platform::Net();
-    TWebCopy& wc = run.wc;
-    job.NoNewerFile = false;
+// How one try ended.
+enum class Try { Done, Failed, Again };
 
-    // The job's URL as it may be shown or stored: credentials written into it stay in memory.
-    const std::string plainUrl = UrlWithoutCredentials(job.URL);
-    const std::string urlFileName = FileNameFromPath(plainUrl);
-    run.SetFileLine(urlFileName, wc.DlgFromServerLabel, HostFromUrl(job.URL), wc.ShowServer);
-    Application->ProcessMessages();
+// One download across its tries: the credentials, the kept part, the target once an answer
+// is taken, and the offset the next try asks from.
+class HttpFetch {
+public:
+    HttpFetch(Run& run, Job& job)
+        : run_(run), job_(job), wc_(run.wc), plainUrl_(UrlWithoutCredentials(job.URL)),
+          urlFileName_(FileNameFromPath(plainUrl_)), pace_(run.wc, run.StallLimitMs()),
+          credentials_{job.HTTPUserID, job.HTTPPassword, UrlOrigin(job.URL)},
+          // The name comes from the job, never from where a redirect led. A kept part lies
+          // beside this name even when a unique name is written in the end.
+          planned_(JoinPath(job.TargetDir,
+                            job.TargetFilename.empty() ? urlFileName_ : job.TargetFilename)),
+          partial_(planned_, plainUrl_, job.ResumeKey) {}
 
-    // Redirects are followed here, so that credentials never go along to another place.
-    uint32_t flags = platform::INTERNET_FLAG_RELOAD | platform::INTERNET_FLAG_NO_CACHE_WRITE |
-                     platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
-    if (wc.HTTPKeepAliveAuthentication) flags |= platform::INTERNET_FLAG_KEEP_CONNECTION;
-
-    Pace pace(wc, run.StallLimitMs());
-    Credentials credentials{job.HTTPUserID, job.HTTPPassword, UrlOrigin(job.URL)};
-    if (job.Authenticate == waAlways &&
-        (credentials.user.empty() || credentials.password.empty()))
-        if (!ShowLoginDialog("Connect to " + ServerFromUrl(job.URL), credentials.user,
-                             credentials.password))
+    // The login a job with waAlways asks for first, and the part a resumed job goes on from.
+    // False when the login was refused.
+    bool Begin() {
+        if (job_.Authenticate == waAlways &&
+            (credentials_.user.empty() || credentials_.password.empty()) &&
+            !ShowLoginDialog("Connect to " + ServerFromUrl(job_.URL), credentials_.user,
+                             credentials_.password))
             return false;
+        offset_ = job_.Resume ? partial_.Load() : 0;
+        return true;
+    }
 
-    // The name comes from the job, never from where a redirect led. A kept part lies beside
-    // this name even when a unique name is written in the end.
-    const std::string planned =
-        JoinPath(job.TargetDir, job.TargetFilename.empty() ? urlFileName : job.TargetFilename);
-    Partial partial(planned, plainUrl, job.ResumeKey);
-    uint64_t offset = job.Resume ? partial.Load() : 0;
-
-    std::string target;  // chosen on the first answer that goes on to the body
-    for (int attempt = 0;; ++attempt) {
+    Try Attempt(bool mayRetry) {
         const std::string range =
-            offset > 0 ? RangeHeaders(offset, partial.Key()->validator) : std::string();
+            offset_ > 0 ? RangeHeaders(offset_, partial_.Key()->validator) : std::string();
         platform::InetHandle request;
         uint32_t status = 0;
-        if (!OpenRequest(run, job, credentials, flags, range, request, status)) return false;
+        if (!OpenRequest(run_, job_, credentials_, Flags(), range, request, status)) return Try::Failed;
+        if (!Accepted(request, status) || !ChooseTarget(request)) return Try::Failed;
+        Answer answer = Read(request.get());
+        TargetFile file(target_);
+        if (!Open(file, answer)) return Try::Failed;
+        return Receive(request, file, answer, mayRetry);
+    }
 
-        // Only the rest that was asked for is appended; a 200 is the whole file anew, and
-        // any other answer to a range fails. A part the answer cannot be trusted about goes.
+private:
+    // Redirects are followed here, so that credentials never go along to another place.
+    uint32_t Flags() const {
+        uint32_t flags = platform::INTERNET_FLAG_RELOAD | platform::INTERNET_FLAG_NO_CACHE_WRITE |
+                         platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
+        if (wc_.HTTPKeepAliveAuthentication) flags |= platform::INTERNET_FLAG_KEEP_CONNECTION;
+        return flags;
+    }
+
+    // Only the rest that was asked for is appended; a 200 is the whole file anew, and any
+    // other answer to a range fails. A part the answer cannot be trusted about goes.
+    bool Accepted(platform::InetHandle& request, uint32_t status) {
         bool accepted = status < 300 && status != 206;
-        if (offset > 0) {
-            accepted = status == 200 || (status == 206 && IsTheRest(request.get(), offset, *partial.Key()));
+        if (offset_ > 0) {
+            accepted = status == 200 || (status == 206 && IsTheRest(request.get(), offset_, *partial_.Key()));
             if (status == 200 || (!accepted && (status < 300 || status == 416))) {
-                partial.Discard();
-                offset = 0;
+                partial_.Discard();
+                offset_ = 0;
             }
         }
-        if (!accepted) {
-            request.reset();
-            run.ReportError(static_cast<int>(status),
-                            [status] { return TextHttpError + IntToStr(status); });
-            return false;
-        }
+        if (accepted) return true;
+        request.reset();
+        run_.ReportHttpStatus(status);
+        return false;
+    }
 
-        if (target.empty()) {
-            if (!DateAllows(run, job, request, urlFileName)) return false;
-            target = planned;
-            run.LastTargetFile = target;
-            run.LastTargetDir = job.TargetDir;
-            if (!run.PrepareTarget(target)) return false;
-        }
+    // The first answer that goes on to a body settles the date check and the target.
+    bool ChooseTarget(platform::InetHandle& request) {
+        if (!target_.empty()) return true;
+        if (!DateAllows(run_, job_, request, urlFileName_)) return false;
+        target_ = planned_;
+        run_.LastTargetFile = target_;
+        run_.LastTargetDir = job_.TargetDir;
+        return run_.PrepareTarget(target_);
+    }
 
+    Answer Read(platform::HINTERNET request) const {
+        Answer a;
         uint64_t contentLength = 0;
-        const bool announced = QueryLength(request.get(), contentLength);
-        // What a part of this answer would be tied to; without a validator and a length a
-        // part could not be told from another file's.
-        const PartialKey key = offset > 0 ? *partial.Key()
-                                          : PartialKey{plainUrl, job.ResumeKey,
-                                                       ValidatorOf(request.get()), contentLength};
-        const uint64_t total = key.length;
-        const uint64_t expected = offset > 0 ? total - offset : contentLength;
+        a.announced = QueryLength(request, contentLength);
+        // Without a validator and a length a part could not be told from another file's.
+        a.key = offset_ > 0 ? *partial_.Key()
+                            : PartialKey{plainUrl_, job_.ResumeKey, ValidatorOf(request), contentLength};
+        a.expected = offset_ > 0 ? a.key.length - offset_ : contentLength;
+        a.resumable = job_.Resume && !a.key.validator.empty() && a.key.length > 0;
+        return a;
+    }
 
-        TargetFile file(target);
-        bool resumable = job.Resume && !key.validator.empty() && key.length > 0;
+    // The file the body goes into: the kept part from its end, a new part, or a temporary
+    // file beside the target.
+    bool Open(TargetFile& file, Answer& answer) {
         bool created;
-        if (offset > 0) {
-            created = file.CreateAt(partial.Path(), offset);
+        if (offset_ > 0) {
+            created = file.CreateAt(partial_.Path(), offset_);
         } else {
-            resumable = resumable && partial.Begin(key);
-            created = resumable ? file.CreateAt(partial.Path(), 0) : file.Create();
+            answer.resumable = answer.resumable && partial_.Begin(answer.key);
+            created = answer.resumable ? file.CreateAt(partial_.Path(), 0) : file.Create();
         }
-        if (!created) {
-            request.reset();
-            if (resumable) partial.Discard();
-            run.ReportError(ecCreateTarget, [&target] { return TextCreateFile + target; });
-            return false;
-        }
+        if (created) return true;
+        if (answer.resumable) partial_.Discard();
+        run_.ReportError(ecCreateTarget, [this] { return TextCreateFile + target_; });
+        return false;
+    }
 
-        // Neither the body nor its part stays.
-        const auto discard = [&file, &partial, resumable] {
-            file.Discard();
-            if (resumable) partial.Discard();
-        };
-
-        net.SetStallLimit(request.get(), run.StallLimitMs());
+    Try Receive(platform::InetHandle& request, TargetFile& file, const Answer& answer, bool mayRetry) {
+        platform::Net().SetStallLimit(request.get(), run_.StallLimitMs());
         uint32_t readError = 0;
         bool failed = false;
         const ReceivedBody body = ReceiveBody(
-            run, file,
-            [&request, &readError, &failed, &pace](unsigned char* buffer, uint32_t size, uint32_t& got) {
+            run_, file,
+            [this, &request, &readError, &failed](unsigned char* buffer, uint32_t size, uint32_t& got) {
                 got = 0;
                 if (failed) return false;
-                if (ReadBlock(request.get(), buffer, size, got, pace)) return true;
+                if (ReadBlock(request.get(), buffer, size, got, pace_)) return true;
                 readError = platform::Sys().GetLastError();
                 failed = true;
                 return got > 0;  // what came before the failure is kept; the next read fails
             },
-            ProgressValue(total > 0 ? total : contentLength), wc.DlgDwnload, offset);
+            ProgressValue(answer.key.length > 0 ? answer.key.length : answer.expected),
+            wc_.DlgDwnload, offset_);
         request.reset();
-        const bool result = body.bytes > 0;
+        return Judge(file, answer, body, readError, mayRetry);
+    }
 
-        // Only a whole body takes the target's place; on every other path the old file stays.
+    // Only a whole body takes the target's place; on every other path the old file stays.
+    Try Judge(TargetFile& file, const Answer& answer, const ReceivedBody& body, uint32_t readError,
+              bool mayRetry) {
+        const auto discard = [&] {  // neither the body nor its part stays
+            file.Discard();
+            if (answer.resumable) partial_.Discard();
+        };
+        const auto readFailed = [&](uint32_t error, const char* text) {
+            discard();
+            run_.ReportError(ecReadSource, [this, text] { return text + plainUrl_; }, error);
+            return Try::Failed;
+        };
         if (body.writeFailed) {
             discard();
-            run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
-            return false;
+            run_.ReportError(ecWriteTarget, [this] { return TextWriteTarget + target_; });
+            return Try::Failed;
         }
-        if (run.Cancelled()) {
+        if (run_.Cancelled()) {
             discard();
-            return result;
+            return Try::Failed;
         }
-        // A body that breaks off is not a download: the caller would take the part for the
-        // whole. With resume the part is kept for the next try, and a break that is not a
-        // stall is tried again from there at once.
         // A length announced is the length: a body that runs past it is no such file either.
-        if (announced && offset == 0 && body.bytes > expected && !body.readFailed) {
-            discard();
-            run.ReportError(ecReadSource, [&plainUrl] { return TextReadSource + plainUrl; });
-            return false;
-        }
-        if (body.readFailed || (expected > 0 && body.bytes < expected)) {
-            const bool kept = resumable && offset + body.bytes > 0 && file.Keep();
-            if (kept) {
-                offset += body.bytes;
-            } else {
-                discard();
-                offset = 0;
-            }
-            const bool stalled = body.readFailed && readError == platform::ERROR_INTERNET_TIMEOUT_;
-            if (kept && !stalled && attempt < kRetries) {
-                PauseBeforeRetry(run);
-                if (!run.Cancelled()) continue;
-                partial.Discard();
-                return false;
-            }
-            run.ReportError(ecReadSource, [&plainUrl] { return TextReadSource + plainUrl; });
-            return false;
-        }
+        if (answer.announced && offset_ == 0 && body.bytes > answer.expected && !body.readFailed)
+            return readFailed(0, TextReadSource);
+        if (body.readFailed || (answer.expected > 0 && body.bytes < answer.expected))
+            return BrokeOff(file, answer, body, readError, mayRetry);
         // A rest without a length that runs past the file's end is no part of that file.
-        if (resumable && offset + body.bytes != total) {
+        if (answer.resumable && offset_ + body.bytes != answer.key.length) return readFailed(0, TextReadSource);
+        if (body.bytes == 0) {  // an empty body: nothing arrived to put in place
             discard();
-            run.ReportError(ecReadSource, [&plainUrl] { return TextReadSource + plainUrl; });
-            return false;
-        }
-        if (!result) {  // an empty body: nothing arrived to put in place
-            discard();
-            return false;
+            return Try::Failed;
         }
         // Without a length, a cut reads as the end: such a body is not known to be whole.
-        if (!announced && offset == 0 && !job.AllowUnconfirmedLength) {
-            discard();
-            run.ReportError(ecReadSource, [&plainUrl] { return TextUnconfirmedLength + plainUrl; });
-            return false;
+        if (!answer.announced && offset_ == 0 && !job_.AllowUnconfirmedLength)
+            return readFailed(0, TextUnconfirmedLength);
+        return Commit(file, answer);
+    }
+
+    // A body that breaks off is not a download: the caller would take the part for the whole.
+    // With resume the part is kept for the next try, and a break that is not a stall is
+    // tried again from there at once.
+    Try BrokeOff(TargetFile& file, const Answer& answer, const ReceivedBody& body, uint32_t readError,
+                 bool mayRetry) {
+        const bool kept = answer.resumable && offset_ + body.bytes > 0 && file.Keep();
+        if (kept) {
+            offset_ += body.bytes;
+        } else {
+            file.Discard();
+            if (answer.resumable) partial_.Discard();
+            offset_ = 0;
         }
+        const bool stalled = body.readFailed && readError == platform::ERROR_INTERNET_TIMEOUT_;
+        if (kept && !stalled && mayRetry) {
+            PauseBeforeRetry(run_);
+            if (!run_.Cancelled()) return Try::Again;
+            partial_.Discard();
+            return Try::Failed;
+        }
+        run_.ReportError(ecReadSource, [this] { return TextReadSource + plainUrl_; }, readError);
+        return Try::Failed;
+    }
+
+    Try Commit(TargetFile& file, const Answer& answer) {
         if (!file.Commit()) {
-            if (resumable) partial.Discard();
-            run.ReportError(ecWriteTarget, [&target] { return TextWriteTarget + target; });
-            return false;
+            if (answer.resumable) partial_.Discard();
+            run_.ReportError(ecWriteTarget, [this] { return TextWriteTarget + target_; });
+            return Try::Failed;
         }
-        if (resumable) partial.Finish();
-        return true;
+        if (answer.resumable) partial_.Finish();
+        return Try::Done;
+    }
+
+    Run& run_;
+    Job& job_;
+    TWebCopy& wc_;
+    // The job's URL as it may be shown or stored: credentials written into it stay in memory.
+    const std::string plainUrl_, urlFileName_;
+    Pace pace_;
+    Credentials credentials_;
+    const std::string planned_;
+    Partial partial_;
+    uint64_t offset_ = 0;  // bytes of the kept part the next try goes on from
+    std::string target_;   // chosen on the first answer that goes on to the body
+};
+
+}  // namespace
+
+bool HttpDownload(Run& run, Job& job) {
+    job.NoNewerFile = false;
+    HttpFetch fetch(run, job);
+    run.SetFileLine(FileNameFromPath(UrlWithoutCredentials(job.URL)), run.wc.DlgFromServerLabel,
+                    HostFromUrl(job.URL), run.wc.ShowServer);
+    Application->ProcessMessages();
+    if (!fetch.Begin()) return false;
+    for (int attempt = 0;; ++attempt) {
+        const Try result = fetch.Attempt(attempt < kRetries);
+        if (result != Try::Again) return result == Try::Done;
     }
 }
 

@@ -72,11 +72,86 @@ uint32_t StatusOf(platform::HINTERNET request) {
     return status;  // 0 when the answer has no status
 }
 
+// Connects to the job's URL and opens the request there. False (reported) when either fails.
+bool OpenUploadRequest(Run& run, const Job& job, platform::InetHandle& connection,
+                       platform::InetHandle& request) {
+    platform::Network& net = platform::Net();
+    const Endpoint to = ParseEndpoint(job.URL);
+    if (to.valid) {
+        connection = net.InternetConnect(run.Session.get(), to.host, to.port, nullptr, nullptr,
+                                         platform::INTERNET_SERVICE_HTTP, 0, 0);
+        if (connection) {
+            // A redirect would send the body (or a GET in its place) to where the server
+            // says: its 3xx is the answer, and a failure.
+            uint32_t flags = platform::INTERNET_FLAG_NO_CACHE_WRITE | platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
+            if (to.secure) flags |= platform::INTERNET_FLAG_SECURE;
+            request = net.HttpOpenRequest(connection.get(), job.HTTPCommand == hcPut ? "PUT" : "POST",
+                                          to.object, flags, 0);
+        }
+    }
+    if (request) return true;
+    connection.reset();
+    run.ReportError(ecConnect, [&job] { return TextConnectServer + HostFromUrl(job.URL); });
+    return false;
+}
+
+// Sends exactly `total` bytes of `file`, the announced length: bytes a writer adds meanwhile
+// would follow the body onto the connection, where the server takes them for a request of
+// their own. False (reported unless cancelled) when the body did not go out whole.
+bool SendBody(Run& run, platform::File& file, platform::HINTERNET request, uint32_t total,
+              const std::string& path) {
+    platform::Network& net = platform::Net();
+    const uint32_t startTick = platform::Sys().GetTickCount();
+    std::vector<unsigned char> buffer(BlockPace::kLargeBlock);
+    BlockPace pace;
+    uint32_t sent = 0;
+    bool more = true;
+    while (more && !run.Cancelled()) {
+        const uint32_t size = pace.Size();
+        const uint32_t want = std::min<uint32_t>(size, total - sent);
+        uint32_t got = 0;
+        if (want > 0 && !file.Read(buffer.data(), want, got)) {
+            run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
+            return false;
+        }
+        uint32_t written = 0;
+        if (!net.InternetWriteFile(request, buffer.data(), got, &written)) {
+            // A server that stopped taking the body reports the stall as the library's time-out.
+            run.ReportSystemError(platform::Sys().GetLastError());
+            return false;
+        }
+        sent += got;
+        more = got == size;
+        run.UpdateProgress(sent, total, run.wc.DlgUpload, startTick, more && pace.Streaming());
+        pace.Moved(got, size);
+    }
+    if (run.Cancelled()) return false;
+    run.FlushProgress();
+    if (sent == total) return true;
+    run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
+    return false;
+}
+
+// Ends the request and reads the server's answer to the whole body.
+bool Accepted(Run& run, platform::HINTERNET request) {
+    if (!platform::Net().HttpEndRequest(request)) {
+        run.ReportSystemError(platform::Sys().GetLastError());
+        return false;
+    }
+    const uint32_t status = StatusOf(request);
+    if (status == 0) {
+        run.ReportSystemError(platform::Sys().GetLastError());
+        return false;
+    }
+    if (status < 300) return true;
+    run.ReportHttpStatus(status);
+    return false;
+}
+
 }  // namespace
 
 bool HttpUpload(Run& run, Job& job) {
     platform::Network& net = platform::Net();
-    platform::System& sys = platform::Sys();
     TWebCopy& wc = run.wc;
     const std::string& url = job.URL;
 
@@ -100,79 +175,19 @@ bool HttpUpload(Run& run, Job& job) {
     const auto total = static_cast<uint32_t>(size);
     Application->ProcessMessages();
 
-    const auto networkFailed = [&run](uint32_t code) {
-        run.ReportError(static_cast<int>(code), [code] { return ErrorText(code); });
-        return false;
-    };
-
-    const Endpoint to = ParseEndpoint(url);
     platform::InetHandle connection;
     platform::InetHandle request;
-    if (to.valid) {
-        connection = net.InternetConnect(run.Session.get(), to.host, to.port, nullptr, nullptr,
-                                         platform::INTERNET_SERVICE_HTTP, 0, 0);
-        if (connection) {
-            // A redirect would send the body (or a GET in its place) to where the server
-            // says: its 3xx is the answer, and a failure.
-            uint32_t flags = platform::INTERNET_FLAG_NO_CACHE_WRITE | platform::INTERNET_FLAG_NO_AUTO_REDIRECT;
-            if (to.secure) flags |= platform::INTERNET_FLAG_SECURE;
-            request = net.HttpOpenRequest(connection.get(), job.HTTPCommand == hcPut ? "PUT" : "POST",
-                                          to.object, flags, 0);
-        }
-    }
-    if (!request) {
-        connection.reset();
-        run.ReportError(ecConnect, [&url] { return TextConnectServer + HostFromUrl(url); });
+    if (!OpenUploadRequest(run, job, connection, request)) return false;
+    if (!net.HttpSendRequestEx(request.get(), total, platform::HSR_INITIATE)) {
+        run.ReportSystemError(platform::Sys().GetLastError());
         return false;
     }
-
-    if (!net.HttpSendRequestEx(request.get(), total, platform::HSR_INITIATE))
-        return networkFailed(sys.GetLastError());
     net.SetStallLimit(request.get(), run.StallLimitMs());
-
-    const uint32_t startTick = sys.GetTickCount();
-    std::vector<unsigned char> buffer(BlockPace::kLargeBlock);
-    BlockPace pace;
-    uint32_t sent = 0;
-    // Exactly the announced length: bytes a writer adds meanwhile would follow the body
-    // onto the connection, where the server takes them for a request of their own.
-    bool more = true;
-    while (more && !run.Cancelled()) {
-        const uint32_t size = pace.Size();
-        const uint32_t want = std::min<uint32_t>(size, total - sent);
-        uint32_t got = 0;
-        if (want > 0 && !file->Read(buffer.data(), want, got)) {
-            run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
-            return false;
-        }
-        uint32_t written = 0;
-        if (!net.InternetWriteFile(request.get(), buffer.data(), got, &written)) {
-            // A server that stopped taking the body reports the stall as the library's time-out.
-            return networkFailed(sys.GetLastError());
-        }
-        sent += got;
-        more = got == size;
-        run.UpdateProgress(sent, total, wc.DlgUpload, startTick, more && pace.Streaming());
-        pace.Moved(got, size);
-    }
-    if (!run.Cancelled()) run.FlushProgress();
+    const bool sent = SendBody(run, *file, request.get(), total, path);
     file.reset();
     // A body shorter than announced is never ended: the server would wait for the rest.
     // Closing the request drops the connection instead.
-    if (run.Cancelled()) return false;
-    if (sent != total) {
-        run.ReportError(ecReadSource, [&path] { return TextReadSource + path; });
-        return false;
-    }
-
-    if (!net.HttpEndRequest(request.get())) return networkFailed(sys.GetLastError());
-    const uint32_t status = StatusOf(request.get());
-    if (status == 0) return networkFailed(sys.GetLastError());
-    if (status >= 300) {
-        run.ReportError(static_cast<int>(status), [status] { return TextHttpError + IntToStr(status); });
-        return false;
-    }
-    return true;
+    return sent && Accepted(run, request.get());
 }
 
 }  // namespace webcopy

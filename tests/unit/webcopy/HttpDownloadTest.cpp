@@ -216,7 +216,22 @@ TEST_F(WebCopyRun, FailedRequestsAreReported) {
                                   "Info " + code + " Returned http error code " + code,
                                   "FileDone 0", "CopyDone"}));
         EXPECT_FALSE(fake.Exists(kTarget));
+        const TWebCopyErrorRecord& error = wc->Items[0].Error;
+        EXPECT_EQ(error.Code, static_cast<int>(c.status));
+        EXPECT_EQ(error.HttpStatus, c.status);
+        EXPECT_FALSE(error.ComponentCode);
+        EXPECT_EQ(error.SystemError, 0u);
+        EXPECT_EQ(error.Text, "Returned http error code " + code);
     }
+    // Each job has its own record: a good job after a failed one has none.
+    wc->Items.Clear();
+    AddHttp(kUrl);
+    AddHttp("http://srv/files/other.bin");
+    Serve("http://srv/files/other.bin", "body");
+    wc->Execute();
+    EXPECT_EQ(wc->Items[0].Error.HttpStatus, 500u);
+    EXPECT_EQ(wc->Items[1].Error.Code, 0);
+    EXPECT_TRUE(wc->Items[1].Error.Text.empty());
 
     events.clear();
     wc->Items.Clear();

@@ -291,6 +291,7 @@ TEST_F(Resume, ATrickleEndsAtTheTimeLimitOrBelowTheMinimumRate) {
         EXPECT_LE(fake.Ticks() - ticks, c.maxSeconds * 1000u);
         EXPECT_EQ(fake.HttpRequests().size(), before + 1) << "a slow server is not asked again";
         EXPECT_EQ(std::count(events.begin(), events.end(), "Error 4"), c.done ? 0 : 1);
+        EXPECT_EQ(wc->Items[0].Error.SystemError, c.done ? 0u : 12002u);
         fake.Remove("C:\\dl");
         fake.MakeDirectory("C:\\dl");
     }
@@ -319,6 +320,10 @@ TEST_F(Resume, ASilentServerFailsTheJobAfterTheStallLimit) {
         EXPECT_LT(fake.Ticks() - ticks, 21000u);
         EXPECT_EQ(events[3], "Error 4");
         EXPECT_EQ(events[4], "Info 4 Error reading source file " + std::string(kUrl));
+        // The report stays the read error; the record tells it was a stall.
+        EXPECT_EQ(wc->Items[0].Error.Code, 4);
+        EXPECT_TRUE(wc->Items[0].Error.ComponentCode);
+        EXPECT_EQ(wc->Items[0].Error.SystemError, 12002u);
         // Kept for the next run, which a silent server is no reason to start from nothing.
         EXPECT_TRUE(PartialBytes() == (resume ? Body(8192) : "(none)")) << PartialBytes().size();
         fake.Remove("C:\\dl");
