@@ -1,5 +1,7 @@
 #include "components/PBSystem.h"
 
+#include <iterator>
+
 #include "framework/Exceptions.h"
 #include "platform/Platform.h"
 
@@ -69,43 +71,47 @@ TPBSystemPath::TPBSystemPath(TComponent* owner) : TComponent(owner) {
     System_ = sys.GetSystemDirectory();
     Temp_ = sys.GetTempPath();
 
-    {
-        KeyReader user(platform::RegRoot::CurrentUser, kShellFoldersKey);
-        if (user.IsOpen()) {
-            AppData_ = user.ReadPath("AppData");
-            Cache_ = user.ReadPath("Cache");
-            Cookies_ = user.ReadPath("Cookies");
-            DeskTop_ = user.ReadPath("DeskTop");
-            Favorites_ = user.ReadPath("Favorites");
-            Fonts_ = user.ReadPath("Fonts");
-            History_ = user.ReadPath("History");
-            NetHood_ = user.ReadPath("NetHood");
-            Personal_ = user.ReadPath("Personal");
-            PrintHood_ = user.ReadPath("PrintHood");
-            Programs_ = user.ReadPath("Programs");
-            Recent_ = user.ReadPath("Recent");
-            SendTo_ = user.ReadPath("SendTo");
-            StartMenu_ = user.ReadPath("Start Menu");
-            StartUp_ = user.ReadPath("StartUp");
-            Templates_ = user.ReadPath("Templates");
-            MyPictures_ = user.ReadPath("My Pictures");
-            LocalSettings_ = user.ReadPath("Local Settings");
-            LocalAppData_ = user.ReadPath("Local AppData");
-            Content_ = user.ReadPath("Content");
-        }
-    }
-    {
-        KeyReader machine(platform::RegRoot::LocalMachine, kMachineKey);
-        if (machine.IsOpen()) {
-            CommonFiles_ = machine.ReadPath("CommonFilesDir");
-            Config_ = machine.ReadPath("ConfigPath");
-            Device_ = machine.ReadPath("DevicePath");
-            Media_ = machine.ReadPath("MediaPath");
-            OtherDevice_ = machine.ReadPath("OtherDevicePath");
-            ProgramFiles_ = machine.ReadPath("ProgramFilesPath");
-            SystemRoot_ = machine.ReadPath("SystemRoot");
-            WallPaper_ = machine.ReadPath("WallPaperDir");
-        }
-    }
+    // One table per key: each entry's value read into its member.
+    struct Entry {
+        const char* name;
+        std::string TPBSystemPath::*field;
+    };
+    static const Entry kUser[] = {
+        {"AppData", &TPBSystemPath::AppData_},
+        {"Cache", &TPBSystemPath::Cache_},
+        {"Cookies", &TPBSystemPath::Cookies_},
+        {"DeskTop", &TPBSystemPath::DeskTop_},
+        {"Favorites", &TPBSystemPath::Favorites_},
+        {"Fonts", &TPBSystemPath::Fonts_},
+        {"History", &TPBSystemPath::History_},
+        {"NetHood", &TPBSystemPath::NetHood_},
+        {"Personal", &TPBSystemPath::Personal_},
+        {"PrintHood", &TPBSystemPath::PrintHood_},
+        {"Programs", &TPBSystemPath::Programs_},
+        {"Recent", &TPBSystemPath::Recent_},
+        {"SendTo", &TPBSystemPath::SendTo_},
+        {"Start Menu", &TPBSystemPath::StartMenu_},
+        {"StartUp", &TPBSystemPath::StartUp_},
+        {"Templates", &TPBSystemPath::Templates_},
+        {"My Pictures", &TPBSystemPath::MyPictures_},
+        {"Local Settings", &TPBSystemPath::LocalSettings_},
+        {"Local AppData", &TPBSystemPath::LocalAppData_},
+        {"Content", &TPBSystemPath::Content_}};
+    static const Entry kMachine[] = {
+        {"CommonFilesDir", &TPBSystemPath::CommonFiles_},
+        {"ConfigPath", &TPBSystemPath::Config_},
+        {"DevicePath", &TPBSystemPath::Device_},
+        {"MediaPath", &TPBSystemPath::Media_},
+        {"OtherDevicePath", &TPBSystemPath::OtherDevice_},
+        {"ProgramFilesPath", &TPBSystemPath::ProgramFiles_},
+        {"SystemRoot", &TPBSystemPath::SystemRoot_},
+        {"WallPaperDir", &TPBSystemPath::WallPaper_}};
+    const auto read = [this](platform::RegRoot root, const char* key, const Entry* from, const Entry* to) {
+        KeyReader reader(root, key);
+        if (!reader.IsOpen()) return;
+        for (const Entry* e = from; e != to; ++e) this->*(e->field) = reader.ReadPath(e->name);
+    };
+    read(platform::RegRoot::CurrentUser, kShellFoldersKey, std::begin(kUser), std::end(kUser));
+    read(platform::RegRoot::LocalMachine, kMachineKey, std::begin(kMachine), std::end(kMachine));
     ComponentVersion_ = "4.00.00.00";
 }

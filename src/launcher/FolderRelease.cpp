@@ -46,14 +46,17 @@ InstallResult FolderReleases::Build(const std::string& txt, const ReleaseInfo& r
     const StarterNames& n = *n_;
     auto& fs = platform::Fs();
     FolderVersion v;
+    refusal_ = "hostile manifest";
     // Refused whole before anything is written for it.
     if (!ParseFolderManifest(txt, n.baseName + ".exe", v.manifest)) return InstallResult::NotInstalled;
+    refusal_ = "release marked bad";
     badRecord_ = ReleaseInfo();
     badRecord_.stamp = release.stamp;
     badRecord_.sha256 = signing::Sha256Hex(txt);
     std::string bad;
     if (fs.FileExists(n.bad) && ReadSmallFile(n.bad, bad, kMaxStampFileSize, false) && IsBadRelease(bad, badRecord_))
         return InstallResult::NotInstalled;
+    refusal_ = "";
 
     // What may stand in for its files: the current and the previous version, and a program
     // installed by a single-file release (its hash is not recorded anywhere: computed).
@@ -74,7 +77,9 @@ InstallResult FolderReleases::Build(const std::string& txt, const ReleaseInfo& r
     if (!BuildVersion(v.manifest, v.folder, installed, fetch)) return InstallResult::NotInstalled;
     unfinishedId_.clear();
     // Only a Windows program starts, as for a single-file release.
+    refusal_ = "not a Windows program";
     if (!IsProgram(v.program)) return InstallResult::NotInstalled;
+    refusal_ = "";
     built_ = std::move(v);
     return InstallResult::Installed;
 }

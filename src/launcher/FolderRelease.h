@@ -33,6 +33,9 @@ public:
     const std::string& NewProgram() const { return built_.program; }
     std::string NewFolder() const { return built_.folder.substr(0, built_.folder.size() - 1); }
     const ReleaseInfo& BadRecord() const { return badRecord_; }
+    // Why Build refused the release ("hostile manifest", "release marked bad", "not a Windows
+    // program"); empty when it was not refused (also when its files did not all arrive).
+    const char* Refusal() const { return refusal_; }
 
     // Makes the built release current: N.prev.dat gets the manifest N.dat holds, then N.dat
     // gets the new one. False when either cannot be read or written (nothing switched).
@@ -52,4 +55,5 @@ private:
     FolderVersion built_;
     ReleaseInfo badRecord_;
     std::string unfinishedId_;  // a version folder Build left incomplete
+    const char* refusal_ = "";
 };

@@ -22,14 +22,18 @@ bool StartProgramIn(const std::string& command, unsigned show, const std::string
 }
 
 StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)(),
-                           const std::string& folder) {
+                           const std::string& folder, uint32_t* exitCode) {
     auto& sys = platform::Sys();
+    if (exitCode) *exitCode = 0;
     const auto process = sys.StartProcess(command, show, true, folder);
     if (!process) return StartOutcome::NotStarted;
     const uint32_t start = sys.GetTickCount();
     while (sys.GetTickCount() - start < kWatchMs) {
-        if (process->Wait(kLookMs))
-            return IsFailureStatus(process->ExitCode()) ? StartOutcome::Failed : StartOutcome::Started;
+        if (process->Wait(kLookMs)) {
+            const uint32_t code = process->ExitCode();
+            if (exitCode) *exitCode = code;
+            return IsFailureStatus(code) ? StartOutcome::Failed : StartOutcome::Started;
+        }
         if (idle) idle();
     }
     return StartOutcome::Started;

@@ -27,6 +27,6 @@ bool StartProgramIn(const std::string& command, unsigned show, const std::string
 
 // Starts `command` with CreateProcess and `show` (in `folder`, as above), crash dialogs off
 // for that start, and watches it for kWatchMs, calling `idle` between looks (the splash
-// stays painted).
+// stays painted). `exitCode`, when given, gets the code of a program that ended (0 otherwise).
 StartOutcome StartAndWatch(const std::string& command, unsigned show, void (*idle)(),
-                           const std::string& folder = std::string());
+                           const std::string& folder = std::string(), uint32_t* exitCode = nullptr);

@@ -73,22 +73,28 @@ bool IsWindowsProgram(const char* head, size_t size, uint64_t fileSize) {
 }
 
 bool ProgramMatches(platform::File& file, const ReleaseInfo& release, uint64_t announced) {
+    return CheckProgram(file, release, announced) == ProgramCheck::Matches;
+}
+
+ProgramCheck CheckProgram(platform::File& file, const ReleaseInfo& release, uint64_t announced) {
     const uint64_t expected = release.HasManifest() ? release.size : announced;
-    if (expected == 0 || file.Size() != static_cast<int64_t>(expected)) return false;
+    if (expected == 0) return ProgramCheck::NoLength;
+    if (file.Size() != static_cast<int64_t>(expected)) return ProgramCheck::SizeMismatch;
     signing::Sha256 hash;
     uint64_t total = 0;
     const auto buf = std::make_unique<char[]>(kBlock);
     for (;;) {
         uint32_t got = 0;
-        if (!file.Read(buf.get(), kBlock, got)) return false;
+        if (!file.Read(buf.get(), kBlock, got)) return ProgramCheck::Unreadable;
         if (got == 0) break;
         total += got;
-        if (total == got && !IsWindowsProgram(buf.get(), got, expected)) return false;
-        if (total > expected) return false;
+        if (total == got && !IsWindowsProgram(buf.get(), got, expected)) return ProgramCheck::NotAProgram;
+        if (total > expected) return ProgramCheck::SizeMismatch;
         hash.Update(buf.get(), got);
     }
-    return total == expected && total > 0 &&
-           (!release.HasManifest() || signing::ToHex(hash.Finish()) == release.sha256);
+    if (total != expected || total == 0) return ProgramCheck::SizeMismatch;
+    return !release.HasManifest() || signing::ToHex(hash.Finish()) == release.sha256 ? ProgramCheck::Matches
+                                                                                     : ProgramCheck::HashMismatch;
 }
 
 bool ReadSmallFile(const std::string& path, std::string& bytes, size_t limit, bool raise) {

@@ -39,6 +39,9 @@ bool IsWindowsProgram(const char* head, size_t size, uint64_t fileSize);
 // matches), its SHA-256 when the manifest states one, and a Windows program. Reads the
 // file from its start through, never more than one block past that size.
 bool ProgramMatches(platform::File& file, const ReleaseInfo& release, uint64_t announced);
+// The same, saying which check failed.
+enum class ProgramCheck { Matches, NoLength, SizeMismatch, HashMismatch, NotAProgram, Unreadable };
+ProgramCheck CheckProgram(platform::File& file, const ReleaseInfo& release, uint64_t announced);
 
 // platform::ReadSmallFile; with `raise` a file that cannot be opened raises the framework's
 // open error instead of giving false.

@@ -7,6 +7,7 @@
 
 int main() {
     RestrictLibrarySearchToSystemFolder();
+    PreloadNetworkLibrary();
     Application = new TApplication;
     try {
         Application->Initialize();

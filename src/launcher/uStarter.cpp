@@ -110,6 +110,30 @@ std::string PathMessage(const char* head, const std::string& path, const char* t
 
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
+// The log's outcome for a downloaded program that was checked.
+const char* CheckOutcome(ProgramCheck check) {
+    switch (check) {
+        case ProgramCheck::Matches: return "";
+        case ProgramCheck::NoLength: return "refused: without length";
+        case ProgramCheck::SizeMismatch: return "refused: size mismatch";
+        case ProgramCheck::HashMismatch: return "refused: hash mismatch";
+        case ProgramCheck::NotAProgram: return "refused: not a Windows program";
+        case ProgramCheck::Unreadable: break;
+    }
+    return "failed: download unreadable";
+}
+
+// The message of the error being handled, for the log.
+std::string CurrentErrorText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
 }  // namespace
 
 std::string LauncherMutexName(const std::string& folder, const std::string& baseName) {
@@ -220,7 +244,7 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
     const auto dot = file.rfind('.');
     n.baseName = dot == std::string::npos ? file : file.substr(0, dot);
     n.folder = appData + "\\Brakven\\Applikationer\\";
-    // Every name is a stem and an extension: the first nine in the application folder, the
+    // Every name is a stem and an extension: the first ten in the application folder, the
     // rest on the server. A table, and one with the extensions inside it, keeps starter.exe
     // small (no string addresses to relocate).
     static const struct {
@@ -231,12 +255,12 @@ StarterNames MakeStarterNames(const std::string& programPath, const std::string&
         {&StarterNames::serverStamp, ".txt"}, {&StarterNames::newProgram, ".bin"},
         {&StarterNames::managed, ".exe"},     {&StarterNames::signature, ".sig"},
         {&StarterNames::previous, ".prev.exe"}, {&StarterNames::bad, ".bad"},
-        {&StarterNames::pending, ".pending"}, {&StarterNames::stampUrl, ".txt"},
+        {&StarterNames::pending, ".pending"}, {&StarterNames::log, ".log"}, {&StarterNames::stampUrl, ".txt"},
         {&StarterNames::programUrl, ".bin"},  {&StarterNames::signatureUrl, ".sig"},
         {&StarterNames::objectsUrl, ".files/"}};
     const std::string local = n.folder + n.baseName;
     const std::string remote = baseUrl + "managedfiles/" + n.baseName;
-    for (const auto& name : kNames) n.*name.member = (&name < kNames + 9 ? local : remote) + name.ext;
+    for (const auto& name : kNames) n.*name.member = (&name < kNames + 10 ? local : remote) + name.ext;
     return n;
 }
 
@@ -334,17 +358,90 @@ bool TForm1::Fetch(const std::string& url, const std::string& fileName, const Fe
     WebCopy1->TimeLimit = limits.timeLimit;
     WebCopy1->StallMinBytes = limits.minBytes;
     uint64_t length = 0;
-    WebCopy1->OnCopyProgress = [this, &limits, &length](TObject*, int, uint32_t size, uint32_t total) {
+    FetchResult& r = lastFetch_;
+    r = FetchResult();
+    const std::string plain = ScrubUrl(url);
+    r.name = plain.substr(plain.find_last_of('/') + 1);
+    Watch(r);
+    WebCopy1->OnCopyProgress = [this, &limits, &length, &r](TObject*, int, uint32_t size, uint32_t total) {
         length = total;
+        Arrived(r, 1, size, limits.minBytes);
         // Dropped as soon as it cannot be kept: nothing past the stated size is read.
-        if ((limits.maxBytes > 0 && (size > limits.maxBytes || total > limits.maxBytes)) ||
-            (limits.needLength && total == 0))
-            WebCopy1->Cancel();
+        if (limits.maxBytes > 0 && (size > limits.maxBytes || total > limits.maxBytes))
+            r.tooLarge = true;
+        else if (limits.needLength && total == 0)
+            r.noLength = true;
+        if (r.tooLarge || r.noLength) WebCopy1->Cancel();
     };
     WebCopy1->Execute();
     WebCopy1->OnCopyProgress = nullptr;
     if (announced) *announced = length;
-    return WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done && !WebCopy1->CancelRequested();
+    const bool done = WebCopy1->Items.Count() == 1 && WebCopy1->Items[0].Done && !WebCopy1->CancelRequested();
+    Ended(r, done, limits.timeLimit);
+    log_.Fetched(r.name, r.bytes);
+    return done;
+}
+
+void TForm1::Watch(FetchResult& r) {
+    r.begin = r.windowTick = r.lastTick = platform::Sys().GetTickCount();
+    // A status or a failure after it is an answer; a system error before any (refused,
+    // unreachable, no status in time) is none.
+    WebCopy1->OnErrorInfo = [&r](TObject*, int code, const std::string&) {
+        if (code >= 100 && code < 600) r.httpStatus = code;
+        if (code >= 0 && code < 600) r.answered = true;
+    };
+    WebCopy1->OnCopyCancel = [&r](TObject*) { r.cancelled = true; };
+}
+
+void TForm1::Arrived(FetchResult& r, int file, uint64_t size, uint32_t minBytes) {
+    r.answered = true;
+    r.bytes = std::max(r.bytes, size);
+    const uint32_t now = platform::Sys().GetTickCount();
+    // A report may come after a silence: a block gathers what arrived before it and after.
+    r.longestGap = std::max(r.longestGap, now - r.lastTick);
+    r.lastTick = now;
+    // A new window once enough arrived in this one (any byte when no rate is asked for).
+    if (file != r.windowFile || size >= r.windowBytes + std::max<uint32_t>(minBytes, 1)) {
+        r.windowFile = file;
+        r.windowBytes = size;
+        r.windowTick = now;
+    }
+}
+
+void TForm1::Ended(FetchResult& r, bool done, int timeLimit) {
+    WebCopy1->OnErrorInfo = nullptr;
+    WebCopy1->OnCopyCancel = nullptr;
+    r.done = done;
+    if (done || !r.answered || r.httpStatus || r.tooLarge || r.noLength) return;
+    // Ended by a limit: the time for the whole file, a silence, or a window without enough
+    // bytes (the component's clock runs from the bytes it saw, a moment before the report).
+    const uint32_t now = platform::Sys().GetTickCount();
+    const uint32_t slack = 1000;
+    const uint32_t stallMs = static_cast<uint32_t>(std::max(WebCopy1->StallTimeout, 0)) * 1000u;
+    const uint32_t silence = std::max(r.longestGap, now - r.lastTick);
+    r.stalled = (timeLimit > 0 && now - r.begin + slack >= static_cast<uint32_t>(timeLimit) * 1000u) ||
+                (stallMs > 0 && (silence + slack >= stallMs || now - r.windowTick + slack >= stallMs));
+}
+
+std::string TForm1::FetchFailure(const FetchResult& r) {
+    if (r.tooLarge) return "refused: " + r.name + " too large";
+    if (r.noLength) return "refused: " + r.name + " without length";
+    if (r.cancelled) return "failed: cancelled";
+    if (r.httpStatus) return "failed: " + r.name + " HTTP " + std::to_string(r.httpStatus);
+    if (!r.answered) return "offline";
+    if (r.stalled) return "stalled";
+    return "failed: " + r.name + " incomplete";
+}
+
+void TForm1::NoteNotStarted(const char* what) {
+    // What kept the update from it, if anything, stays in the line.
+    const std::string before = log_.Outcome();
+    log_.Outcome(std::string("failed: ") + what + (before.empty() || before == "up to date" ? "" : "; " + before));
+}
+
+InstallResult TForm1::NotInstalled(const std::string& outcome) {
+    log_.Outcome(outcome);
+    return InstallResult::NotInstalled;
 }
 
 bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
@@ -362,40 +459,52 @@ bool TForm1::FetchRelease(std::string& bytes, ReleaseInfo& release) {
     if (arrived && ReadSmallFile(n_.serverStamp, bytes, kMaxFolderManifestSize, true) &&
         (bytes.size() <= kMaxStampFileSize || IsFolderManifestText(bytes)) && ReadRelease(bytes, release))
         return true;
+    log_.Outcome(arrived ? "refused: not a stamp" : FetchFailure(lastFetch_));
     fs.DeleteFile(n_.serverStamp);
     return false;
+}
+
+bool TForm1::SignedByVendor(const std::string& txt, bool folder, ReleaseInfo& release) {
+    ReleaseManifest manifest;
+    FetchLimits limits;
+    limits.maxBytes = kMaxSignatureSize;
+    limits.timeLimit = kSmallFileSeconds;
+    const auto fetch = [this, &limits](const std::string& url) {
+        Fetch(url, std::string(), limits);
+        ProcessMessages(5);
+    };
+    const bool signedOk = folder ? VerifySignature(n_, UpdatePublicKey(), txt, fetch)
+                                 : VerifyManifest(n_, UpdatePublicKey(), txt, fetch, manifest);
+    if (!signedOk) {
+        NotInstalled(lastFetch_.done ? "refused: bad signature" : FetchFailure(lastFetch_));
+        return false;
+    }
+    if (!folder) {
+        release.sha256 = manifest.sha256;
+        release.size = manifest.size;
+    }
+    return true;
 }
 
 InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
     auto& fs = platform::Fs();
     // A folder release's manifest is that or nothing: never taken for a stamp written by hand.
     const bool folder = IsFolderManifestText(txt);
-    if (!UpdatePublicKey().empty()) {
-        ReleaseManifest manifest;
-        FetchLimits limits;
-        limits.maxBytes = kMaxSignatureSize;
-        limits.timeLimit = kSmallFileSeconds;
-        const auto fetch = [this, &limits](const std::string& url) {
-            Fetch(url, std::string(), limits);
-            ProcessMessages(5);
-        };
-        // Nothing more is downloaded for a manifest the vendor did not sign.
-        if (folder) {
-            if (!VerifySignature(n_, UpdatePublicKey(), txt, fetch)) return InstallResult::NotInstalled;
-        } else {
-            if (!VerifyManifest(n_, UpdatePublicKey(), txt, fetch, manifest)) return InstallResult::NotInstalled;
-            release.sha256 = manifest.sha256;
-            release.size = manifest.size;
-        }
-    }
+    // Nothing more is downloaded for a manifest the vendor did not sign.
+    if (!UpdatePublicKey().empty() && !SignedByVendor(txt, folder, release)) return InstallResult::NotInstalled;
     if (folder) {
         folderUpdate_ = true;
-        return folders_.Build(txt, release, [this](const std::vector<ObjectFetch>& o) { FetchObjects(o); });
+        log_.Outcome("failed: version folder incomplete");
+        const InstallResult built =
+            folders_.Build(txt, release, [this](const std::vector<ObjectFetch>& o) { FetchObjects(o); });
+        if (built == InstallResult::NotInstalled && *folders_.Refusal())
+            log_.Outcome(std::string("refused: ") + folders_.Refusal());
+        return built;
     }
     std::string bad;
     if (fs.FileExists(n_.bad) && ReadSmallFile(n_.bad, bad, kMaxStampFileSize, true) &&
         IsBadRelease(bad, release))
-        return InstallResult::NotInstalled;
+        return NotInstalled("refused: release marked bad");
 
     // With a manifest the download is named for the release, so that the next start
     // continues one that broke off; only one launcher of the program runs at a time, and
@@ -416,12 +525,16 @@ InstallResult TForm1::Update(const std::string& txt, ReleaseInfo& release) {
                                manifest ? "sha256 " + release.sha256 : "stamp " + release.stamp);
     ProcessMessages(5);
     platform::Sys().Sleep(100);
-    InstallResult result = InstallResult::NotInstalled;
+    InstallResult result = NotInstalled(FetchFailure(lastFetch_));
     if (arrived) {
         // Held so that nothing can change, replace or move the file between the check and
         // the rename: the program installed is the one whose bytes were checked.
         auto file = fs.Open(download, platform::OpenMode::ReadLocked);
-        if (file && ProgramMatches(*file, release, announced)) result = InstallProgram(n_, *file);
+        const ProgramCheck check = file ? CheckProgram(*file, release, announced) : ProgramCheck::Unreadable;
+        log_.Outcome(CheckOutcome(check));
+        if (check == ProgramCheck::Matches) result = InstallProgram(n_, *file);
+        if (result == InstallResult::NotInstalled && check == ProgramCheck::Matches)
+            log_.Outcome("failed: not installed");
     }
     fs.DeleteFile(download);
     return result;
@@ -440,13 +553,31 @@ void TForm1::FetchObjects(const std::vector<ObjectFetch>& objects) {
     }
     WebCopy1->TimeLimit = 0;
     WebCopy1->StallMinBytes = kProgramMinBytes;
-    WebCopy1->OnCopyProgress = [this, &objects](TObject*, int file, uint32_t size, uint32_t total) {
+    FetchResult r;
+    r.name = n_.baseName + ".files";
+    Watch(r);
+    WebCopy1->OnCopyProgress = [this, &objects, &r](TObject*, int file, uint32_t size, uint32_t total) {
         if (file < 1 || static_cast<size_t>(file) > objects.size()) return;
+        Arrived(r, file, size, kProgramMinBytes);
         const uint64_t limit = objects[file - 1].size;
-        if (size > limit || total > limit) WebCopy1->Cancel();
+        if (size > limit || total > limit) {
+            r.tooLarge = true;
+            WebCopy1->Cancel();
+        }
     };
     WebCopy1->Execute();
     WebCopy1->OnCopyProgress = nullptr;
+    size_t done = 0;
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < objects.size() && i < static_cast<size_t>(WebCopy1->Items.Count()); ++i)
+        if (WebCopy1->Items[static_cast<int>(i)].Done) {
+            ++done;
+            bytes += objects[i].size;
+        }
+    Ended(r, done == objects.size() && !WebCopy1->CancelRequested(), 0);
+    log_.Fetched(r.name, bytes, "(" + std::to_string(done) + " of " + std::to_string(objects.size()) + ")");
+    // All that arrived is checked next: what fails then did not match its name.
+    log_.Outcome(r.done ? "refused: object mismatch" : FetchFailure(r));
     ProcessMessages(5);
 }
 
@@ -464,26 +595,34 @@ void TForm1::ShowCaption(const char* text) {
 
 bool TForm1::StartNewRelease(const ReleaseInfo& release) {
     ShowCaption(kStarting);
+    uint32_t code = 0;
+    log_.Outcome("installed");
+    const auto why = [&code](StartOutcome outcome) {
+        return outcome == StartOutcome::NotStarted ? std::string("not started") : Format("exit 0x%08X", unsigned(code));
+    };
     if (folderUpdate_) {
         // Started from its own folder; the current version stays current until it runs.
         const auto outcome = StartAndWatch(StartCommand(folders_.NewProgram(), ArgumentText()), kShowMinimized,
-                                           [] { Application->ProcessMessages(); }, folders_.NewFolder());
+                                           [] { Application->ProcessMessages(); }, folders_.NewFolder(), &code);
         if (outcome == StartOutcome::Started) return true;
         RecordStamp(n_.bad, BadReleaseRecord(folders_.BadRecord()));
-        if (folders_.Installed() || platform::Fs().FileExists(n_.managed))
+        const bool previous = folders_.Installed() || platform::Fs().FileExists(n_.managed);
+        log_.Outcome((previous ? "rolled back: " : "failed: new release ") + why(outcome));
+        if (previous)
             StartInstalled();
         else
             ReportNotStarted(folders_.NewProgram());
         return false;
     }
     const auto outcome = StartAndWatch(Command(), kShowMinimized,
-                                       [] { Application->ProcessMessages(); });
+                                       [] { Application->ProcessMessages(); }, std::string(), &code);
     auto& fs = platform::Fs();
     // Its stamp is recorded only once no rollback is owed any more.
     if (outcome == StartOutcome::Started) return fs.DeleteFile(n_.pending) || !fs.FileExists(n_.pending);
     // Not fetched again; a newer stamp is tried as usual.
     RecordStamp(n_.bad, BadReleaseRecord(release));
     const bool back = RollBack(n_);
+    log_.Outcome((back ? "rolled back: " : "failed: new release ") + why(outcome));
     // A rollback still owed (the release holds its file) is made by the next launcher.
     if (back || !fs.FileExists(n_.previous)) fs.DeleteFile(n_.pending);
     if (!back || !StartProgram(Command(), kShowMinimized)) ReportNotStarted(n_.managed);
@@ -495,6 +634,7 @@ bool TForm1::StartInstalled() {
     const bool folder = folders_.Installed();
     const std::string program = folder ? folders_.Current().program : n_.managed;
     if (!platform::Fs().FileExists(program)) {
+        NoteNotStarted("program missing");
         Application->ShowMessage(PathMessage(kProgramMissing, program, kMissingSuffix));
         return false;
     }
@@ -503,14 +643,17 @@ bool TForm1::StartInstalled() {
         folder ? StartProgramIn(StartCommand(program, ArgumentText()), kShowMinimized,
                                 folders_.Current().folder.substr(0, folders_.Current().folder.size() - 1))
                : StartProgram(Command(), kShowMinimized);
-    if (started)
+    if (started) {
         ShowCaption(kStarting);
-    else
+    } else {
+        NoteNotStarted("program not started");
         ReportNotStarted(program);
+    }
     return true;
 }
 
 void TForm1::StartWithoutUpdate() {
+    log_.Outcome("failed: no update address");
     Application->ShowMessage(PathMessage(kNotStarted, platform::Sys().ModuleFileName(), kNoUpdateUrlSuffix));
     // No server to ask: the installed program is started as it is (a folder release's from
     // its folder), and its stamp stays.
@@ -519,36 +662,60 @@ void TForm1::StartWithoutUpdate() {
     if (fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, dat, kMaxFolderManifestSize, false))
         folders_.Load(n_, dat);
     if (folders_.Installed() || fs.FileExists(n_.managed)) StartInstalled();
+    // No mutex is held here: two such launchers at once may lose one of their lines.
+    log_.Write(n_.log);
     Close();
     Application->Terminate();
 }
 
 void TForm1::FormShow(TObject*) {
-    auto& fs = platform::Fs();
     n_ = MakeStarterNames(platform::Sys().ModuleFileName(), PBSystemPath1->AppData(), UpdateBaseUrl());
+    log_.Begin(platform::Sys().GetLocalTime(), UpdateBaseUrl());
     // A generic launcher that nobody branded: nothing to download from.
     if (*UpdateBaseUrl() == '\0') return StartWithoutUpdate();
 
     // Up to the comparison nothing is guarded: an error here is shown by the application's
     // error report and leaves the splash idle.
     ForceDirectory(n_.folder);  // not reported here: the downloads into it fail instead
+    // Held to the end, the log's line included: launchers of one program never write it at once.
     const auto oneAtATime = WaitForOtherLaunchers(n_);
-    ResumeInterruptedInstall(n_);
+    try {
+        UpdateAndStart();
+    } catch (...) {
+        log_.Outcome("failed: " + CurrentErrorText());
+        log_.Write(n_.log);
+        throw;
+    }
+    log_.Write(n_.log);
+    Close();
+    Application->Terminate();
+}
+
+std::string TForm1::InstalledStamp() {
+    auto& fs = platform::Fs();
     std::string bytes;
     // A local stamp file that holds no stamp (over the limit, a portal's page recorded by an
     // older launcher) counts as missing; so does a folder release whose folder lacks its
     // program, which is then fetched again.
     const bool read = fs.FileExists(n_.localStamp) && ReadSmallFile(n_.localStamp, bytes, kMaxFolderManifestSize, true);
     folders_.Load(n_, read ? bytes : std::string());
-    std::string localStamp = folders_.Installed() ? folders_.Current().manifest.stamp
-                             : read && !folders_.CurrentIsFolder() && bytes.size() <= kMaxStampFileSize
-                                 ? StampOf(bytes)
-                                 : std::string();
+    return folders_.Installed() ? folders_.Current().manifest.stamp
+           : read && !folders_.CurrentIsFolder() && bytes.size() <= kMaxStampFileSize ? StampOf(bytes)
+                                                                                   : std::string();
+}
+
+void TForm1::UpdateAndStart() {
+    auto& fs = platform::Fs();
+    ResumeInterruptedInstall(n_);
+    std::string localStamp = InstalledStamp();
+    log_.Local(localStamp);
     if (localStamp.empty()) localStamp = kDefaultStamp;
     std::string txt;
     ReleaseInfo release;
     const bool answered = FetchRelease(txt, release);
     const bool newer = answered && StampIsNewer(release.stamp, localStamp);
+    if (answered) log_.Server(release.stamp);
+    if (answered && !newer) log_.Outcome("up to date");
     // Unsigned, the server's stamp is recorded when it is not newer (the stamp files rotate);
     // signed, only the verified manifest of a release that was installed ever is, and so in
     // every build for a folder release: N.dat names a version folder that is there.
@@ -562,6 +729,7 @@ void TForm1::FormShow(TObject*) {
         }
         const InstallResult installed = newer ? Update(txt, release) : InstallResult::NotInstalled;
         if (installed == InstallResult::ProgramRunning) {
+            log_.Outcome("failed: program running");
             Application->ShowMessage(kProgramRunning);
         } else {
             // Before anything starts, so that only programs started earlier hold a version.
@@ -586,8 +754,7 @@ void TForm1::FormShow(TObject*) {
             platform::Sys().Sleep(300);
         }
     } catch (...) {
+        log_.Outcome("failed: " + CurrentErrorText());
         Application->ShowMessage(kAlreadyStarted);
     }
-    Close();
-    Application->Terminate();
 }

@@ -11,6 +11,7 @@
 #include "launcher/FolderRelease.h"
 #include "launcher/Installer.h"
 #include "launcher/Release.h"
+#include "launcher/RunLog.h"
 
 class TStFileOperation;
 class TWinXP;
@@ -30,6 +31,7 @@ struct StarterNames {
     std::string previous;     // N.prev.exe, the program the last update replaced
     std::string bad;          // N.bad, the last release that would not start
     std::string pending;      // N.pending: an installed release whose start is not judged yet
+    std::string log;          // N.log, one line per run
     std::string stampUrl;     // base URL + "managedfiles/N.txt"
     std::string programUrl;   // ... N.bin
     std::string signatureUrl; // ... N.sig
@@ -62,6 +64,35 @@ private:
         bool dialog = false;      // the progress dialog: only for the program, the one
                                   // download that takes long enough to be watched
     };
+    // How a run of WebCopy1 ended, for the log.
+    struct FetchResult {
+        std::string name;        // the file's name on the server
+        uint64_t bytes = 0;      // what arrived of it
+        bool done = false;
+        bool answered = false;   // the server sent a status
+        int httpStatus = 0;      // an error status it sent
+        bool tooLarge = false, noLength = false, cancelled = false, stalled = false;
+        uint32_t begin = 0, windowTick = 0;  // the request; the last time enough had arrived
+        uint32_t lastTick = 0, longestGap = 0;  // between the request and progress reports
+        uint64_t windowBytes = 0;
+        int windowFile = 0;
+    };
+    // Follows the next Execute into `r` (its events) until Ended; Arrived from its progress
+    // (`minBytes` as in FetchLimits).
+    void Watch(FetchResult& r);
+    void Arrived(FetchResult& r, int file, uint64_t size, uint32_t minBytes);
+    void Ended(FetchResult& r, bool done, int timeLimit);
+    // The log's outcome for a download that did not end done.
+    static std::string FetchFailure(const FetchResult& r);
+    // Notes for the log that the installed program did not start (`what`).
+    void NoteNotStarted(const char* what);
+    // Notes `outcome` for the log; NotInstalled.
+    InstallResult NotInstalled(const std::string& outcome);
+    // The body of FormShow once this launcher holds the program's mutex.
+    void UpdateAndStart();
+    // What N.dat says is installed (loads folders_): its stamp, empty when none.
+    std::string InstalledStamp();
+
     // Runs one download into the application folder (as `fileName` when given); true when
     // the job ended done. `announced`: the body's length as the server sent it (0: unknown).
     // A non-empty `resumeKey` lets a body that breaks off be continued later under it.
@@ -69,6 +100,9 @@ private:
                uint64_t* announced = nullptr, const std::string& resumeKey = std::string());
     // Fetches N.txt: true with the release when its first line is a stamp.
     bool FetchRelease(std::string& bytes, ReleaseInfo& release);
+    // In a build with a key: N.sig over N.txt (`txt`); a single-file release then takes its
+    // size and SHA-256 from the manifest. False when the vendor did not sign it.
+    bool SignedByVendor(const std::string& txt, bool folder, ReleaseInfo& release);
     // Brings the release in; Installed when it is N.exe now (a folder release: when its
     // version folder is complete and checked).
     InstallResult Update(const std::string& txt, ReleaseInfo& release);
@@ -91,6 +125,8 @@ private:
     void StartWithoutUpdate();
 
     StarterNames n_;
+    RunLog log_;
+    FetchResult lastFetch_;  // the last single download
     FolderReleases folders_;
     bool folderUpdate_ = false;  // this run built a folder release
 };

@@ -1,5 +1,6 @@
 """The launcher end to end under Wine: starter.exe copied as Kassa.exe, a local update
 server, managed.exe as the program it keeps up to date. One test per outcome of a run."""
+import hashlib
 import os
 import shutil
 import unittest
@@ -219,6 +220,80 @@ class LauncherTest(LauncherCase):
                 self.assertNoMessages(run)
                 self.assertStarted("v2" if update else "v1")
                 self.assertEqual(self.read(".dat"), recorded)
+
+    def test_each_run_leaves_one_line_in_the_log(self):
+        """N.log: one line per run, newest last, under 64 KiB from its first line on; a log
+        that is a folder, read-only or a huge planted file changes nothing the customer sees."""
+        with open(self.managed_exe["v1"], "rb") as f:
+            v1 = f.read()
+        old = b"2026-01-01 00:00:00 | up to date | local - | server - | fetched Kassa.txt 21 | from x\r\n"
+        self.install("v1")
+        self.write(".dat", STAMP)
+        self.write(".log", b"\x00planted\xff\r\n" + old * (65000 // len(old)))
+        self.publish(NEW + b"\r\n", "v2")
+        newer = b"2013-07-18 12:00:00"
+        tampered = v1[:-1] + bytes([v1[-1] ^ 1])
+        manifest = newer + b"\r\nsha256 %s\r\nsize %d\r\n" % (hashlib.sha256(v1).hexdigest().encode(), len(v1))
+        portal = b"<html><body>Log in to the hotel network</body></html>"
+        rows = [  # (why, N.txt, N.bin, fault on N.bin, served, version started, the line after its time)
+            ("update", None, None, None, True, "v2",
+             [b"installed", b"local " + STAMP, b"server " + NEW, b"fetched Kassa.txt 21, Kassa.bin %d" % os.path.getsize(self.managed_exe["v2"])]),
+            ("portal page", portal, None, None, True, "v2",
+             [b"refused: not a stamp", b"local " + NEW, b"server -", b"fetched Kassa.txt %d" % len(portal)]),
+            ("tampered program", manifest, tampered, None, True, "v2",
+             [b"refused: hash mismatch", b"local " + NEW, b"server " + newer, b"fetched Kassa.txt %d, Kassa.bin %d" % (len(manifest), len(v1))]),
+            ("trickle", manifest, v1, Fault(trickle=(10, 1.0, 30)), True, "v2",
+             [b"stalled", b"local " + NEW, b"server " + newer]),
+            ("server down", None, None, None, False, "v2", [b"offline", b"local " + NEW, b"server -", b"fetched Kassa.txt 0"]),
+        ]
+        for why, txt, program, fault, served, version, fields in rows:
+            with self.subTest(why=why):
+                if txt is not None:
+                    self.server.put(self.url_path("Kassa.txt"), txt)
+                if program is not None:
+                    self.server.put(self.url_path("Kassa.bin"), program)
+                self.server.script(self.url_path("Kassa.bin"), fault)
+                before = len(self.starts())
+                run = self.launch(["/x"], serve=served)
+                self.assertExitedNormally(run)
+                self.assertNoMessages(run)
+                self.assertEqual([s.version for s in self.starts()[before:]], [version])
+                log = self.read(".log")
+                self.assertLess(len(log), 64 * 1024)
+                self.assertTrue(log.startswith(old), "the planted line and the oldest ones went, whole")
+                lines = log.split(b"\r\n")
+                self.assertEqual(lines[-1], b"")
+                for line in lines[:-1]:
+                    self.assertRegex(line, rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \| [^\x00-\x1f]*$")
+                self.assertEqual(lines[-2].split(b" | ")[1:1 + len(fields)], fields)
+                self.assertTrue(lines[-2].endswith(b" | from " + self.BASE_URL.encode()))
+
+        # The log attacked: the launcher runs as before, and a log it can replace heals.
+        self.server.put(self.url_path("Kassa.txt"), NEW)
+        for why in ("folder", "read-only", "huge"):
+            with self.subTest(why=why):
+                log = self.path(".log")
+                if os.path.isdir(log):
+                    os.rmdir(log)
+                elif os.path.exists(log):
+                    os.chmod(log, 0o644)
+                    os.remove(log)
+                if why == "folder":
+                    os.mkdir(log)
+                else:
+                    with open(log, "wb") as f:
+                        f.write(old)
+                        f.truncate(5 << 30 if why == "huge" else len(old))
+                    os.chmod(log, 0o444 if why == "read-only" else 0o644)
+                before = len(self.starts())
+                run = self.launch(["/x"])
+                self.assertExitedNormally(run)
+                self.assertNoMessages(run)
+                self.assertEqual([s.version for s in self.starts()[before:]], ["v2"])
+                if why == "folder":
+                    self.assertTrue(os.path.isdir(self.path(".log")))
+                if why == "huge":
+                    self.assertRegex(self.read(".log"), rb"^[^\r\n]* \| up to date \| [^\r\n]*\r\n$")
 
 
 if __name__ == "__main__":

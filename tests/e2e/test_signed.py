@@ -209,6 +209,9 @@ class SignedUpdateTest(SignedCase):
                 self.assertEqual(self.read(".dat"), txt)
                 self.assertEqual([s.version for s in self.starts()], ["v2", "v2"])
                 self.assertEqual(self.files(), ["Kassa.dat", "Kassa.exe", "Kassa.prev.exe"])
+                # One after the other, each its whole line: the second found the first's release.
+                self.assertEqual([line.split(b" | ")[1] for line in self.read(".log").splitlines()],
+                                 [b"installed", b"up to date"])
 
 
 class HttpsUpdateTest(SignedCase):

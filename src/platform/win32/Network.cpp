@@ -230,6 +230,15 @@ public:
             if (read) *read = n;
             return ok;
         }
+        // A block as large as the buffer takes what has arrived straight into the caller's.
+        if (ra->pos == ra->end && pump && toRead >= kPumpReadAhead) {
+            const bool ok = pump->Read(buffer, toRead, n);
+            if (!ok) GaveUp(h, *pump);
+            ra->received += ok ? n : 0;
+            ra->ended = ok && n == 0;
+            if (read) *read = ok ? n : 0;
+            return ok;
+        }
         if (ra->pos == ra->end && toRead > 0) {
             if (!(pump ? PumpRefill(*pump, *ra, n) : Refill(h, *ra, toRead, n))) {
                 if (pump) GaveUp(h, *pump);

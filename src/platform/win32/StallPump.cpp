@@ -26,7 +26,10 @@ constexpr int kStreak = 8;
 constexpr DWORD kMinBurst = 16 * 1024;
 constexpr DWORD kMaxBurst = 256 * 1024;
 constexpr DWORD kSafeRate = 4;  // bytes per millisecond
+// A whole piece came "at once" when it took no longer than kQuick plus its size at
+// kQuickRate: a large burst read takes its time to copy even on a fast line.
 constexpr std::chrono::microseconds kQuick{2000};
+constexpr DWORD kQuickRate = 16;  // bytes per microsecond
 using Clock = std::chrono::steady_clock;
 
 DWORD BurstCap(DWORD limitMs) {
@@ -84,9 +87,13 @@ struct StallPump::Shared {
             got += n;
             Stamp();
             const auto took = Clock::now() - began;
-            // Reads that came whole at once earn larger ones; any wait ends the bursts.
-            if (n == ask && n >= kFullPiece && took < kQuick) {
+            // Reads that came whole at once earn larger ones; a whole one that took its time
+            // halves the next, and a part ends the bursts.
+            const bool whole = n == ask && n >= kFullPiece;
+            if (whole && took < kQuick + std::chrono::microseconds(n / kQuickRate)) {
                 if (burst > 0 || ++streak >= kStreak) burst = std::min(std::max(ask * 2, kMinBurst), kMaxBurst);
+            } else if (whole && burst / 2 >= kMinBurst) {
+                burst /= 2;
             } else {
                 burst = 0;
                 streak = 0;

@@ -73,6 +73,12 @@ PfnDliHook __pfnDliFailureHook2 = FailureHook;
 
 void* LoadSystemLibrary(const char* name) { return LoadFromSystemFolder(name); }
 
+static DWORD WINAPI PreloadThread(LPVOID) { return LoadFromSystemFolder("wininet.dll") != nullptr; }
+
+void PreloadNetworkLibrary() {
+    if (HANDLE thread = ::CreateThread(nullptr, 0, PreloadThread, nullptr, 0, nullptr)) ::CloseHandle(thread);
+}
+
 void RestrictLibrarySearchToSystemFolder() {
     if (auto set = SetDefaultDllDirectoriesProc()) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Common controls 6 loads MSIMG32 by name when it first draws a blend, and a loader that

@@ -12,3 +12,9 @@ void RestrictLibrarySearchToSystemFolder();
 // Loads a library from the system folder only (an HMODULE; null when it cannot be loaded),
 // for a library the program loads by hand.
 void* LoadSystemLibrary(const char* name);
+
+// Starts loading WinInet from the system folder on a thread of its own, so that the load
+// overlaps the start of the user interface instead of following it; the first call into it
+// then finds it loaded. Nothing is reported: a load that fails is reported when the library
+// is first used.
+void PreloadNetworkLibrary();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/RunLog.h"
 #include "launcher/uStarter.h"
 
 namespace {
@@ -20,9 +21,30 @@ TEST(StarterNames, DeriveEverythingFromTheLauncherFileName) {
     EXPECT_EQ(n.programUrl, "http://h/u/managedfiles/a.b.bin");
     EXPECT_EQ(n.signature, "C:\\AD\\Brakven\\Applikationer\\a.b.sig");
     EXPECT_EQ(n.signatureUrl, "http://h/u/managedfiles/a.b.sig");
+    EXPECT_EQ(n.log, "C:\\AD\\Brakven\\Applikationer\\a.b.log");
 
     EXPECT_EQ(MakeStarterNames("C:\\x\\noext", "", "u/").baseName, "noext");
     EXPECT_EQ(MakeStarterNames("C:\\x\\k.exe", "", "u/").folder, "\\Brakven\\Applikationer\\");
+}
+
+TEST(RunLog, UrlsLoseCredentialsQueriesAndFragments) {
+    struct Case { const char* url; const char* logged; };
+    const Case cases[] = {
+        {"http://h/u/managedfiles/K.txt", "http://h/u/managedfiles/K.txt"},
+        {"https://anna:hemlig@h:8443/u/", "https://h:8443/u/"},
+        {"http://anna@h/u/", "http://h/u/"},
+        {"http://a:b@c@h/u/", "http://h/u/"},            // the last "@" before the path ends them
+        {"http://a:p#w?x@h/u/", "http://h/u/"},          // "#" and "?" inside a password
+        {"http://a:p@h", "http://h"},
+        {"http://a:p@h\\u\\K.txt", "http://h\\u\\K.txt"},  // a backslash ends the host as a slash does
+        {"http://h/u/K.txt?token=secret&x=1", "http://h/u/K.txt"},
+        {"http://h/u/K.txt#part", "http://h/u/K.txt"},
+        {"http://h/u/a@b.txt?k=v@w", "http://h/u/a@b.txt"},  // an "@" in the path is no credential
+        {"http://h?x=a@y/z", "http://y/z"},               // unclear: nothing before the "@" stays
+        {"anna:hemlig@h/u/", "h/u/"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ScrubUrl(c.url), c.logged) << c.url;
 }
 
 TEST(Stamps, ComparedAsUnsignedBytesLongerWins) {

@@ -49,7 +49,7 @@ TEST_F(LauncherTest, NewerServerStampReplacesAndStartsTheProgram) {
     EXPECT_EQ(File("Kassa.exe"), kNewExe);
     EXPECT_EQ(File("Kassa.prev.exe"), kOldExe);
     EXPECT_EQ(File("Kassa.dat"), "2013-07-18 10:00:01 \r\n");
-    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.prev.exe"}));
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.log", "Kassa.prev.exe"}));
     // After an update the start is watched, with crash dialogs off.
     ASSERT_EQ(os.ProcessStarts().size(), 1u);
     EXPECT_EQ(os.ProcessStarts()[0], std::make_pair(kExpectedCommand, true));

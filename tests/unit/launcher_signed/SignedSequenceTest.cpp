@@ -84,7 +84,7 @@ TEST_F(SignedLauncherTest, InstallsASignedReleaseAndRecordsItsManifest) {
     EXPECT_EQ(Asked(), (std::vector<std::string>{"Kassa.txt", "Kassa.sig", "Kassa.bin"}));
     EXPECT_EQ(File("Kassa.exe"), kNew);
     EXPECT_EQ(File("Kassa.dat"), txt);
-    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.prev.exe"}));
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.log", "Kassa.prev.exe"}));
     EXPECT_EQ(os.WinExecCalls().size(), 1u);
     EXPECT_TRUE(headless::MessageBoxCalls().empty());
     EXPECT_EQ(os.OpenFileCount(), 0);
@@ -166,7 +166,7 @@ TEST_F(SignedLauncherTest, AProgramThatDoesNotMatchTheManifestKeepsTheOldOne) {
         EXPECT_EQ(os.WinExecCalls().size(), starts + 1);
         EXPECT_TRUE(headless::MessageBoxCalls().empty());
         for (const auto& name : os.ListFolder(kFolder))
-            EXPECT_TRUE(name == "Kassa.exe" || name == "Kassa.dat" || name == "Kassa.txt") << name;
+            EXPECT_TRUE(name == "Kassa.exe" || name == "Kassa.dat" || name == "Kassa.txt" || name == "Kassa.log") << name;
         EXPECT_LE(delivered, kNew.size() + 65536) << "read on past the manifest's size";
     }
 }
@@ -278,13 +278,13 @@ TEST_F(SignedLauncherTest, APlantedPartIsNeverInstalled) {
     EXPECT_EQ(os.HttpRequests().back().headers.find("Range: bytes=4000-"), 0u) << "the part was taken up";
     EXPECT_EQ(File("Kassa.exe"), kOld);
     EXPECT_EQ(File("Kassa.dat"), kInstalled);
-    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.txt"}));
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.log", "Kassa.txt"}));
 
     ASSERT_TRUE(RunLauncher());  // nothing left to continue: the whole program, verified
     EXPECT_EQ(os.HttpRequests().back().headers, "");
     EXPECT_EQ(File("Kassa.exe"), kNew);
     EXPECT_EQ(File("Kassa.dat"), txt);
-    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.prev.exe"}));
+    EXPECT_EQ(os.ListFolder(kFolder), (std::vector<std::string>{"Kassa.dat", "Kassa.exe", "Kassa.log", "Kassa.prev.exe"}));
 }
 
 }  // namespace

@@ -268,6 +268,7 @@ TEST_F(Resume, ATrickleEndsAtTheTimeLimitOrBelowTheMinimumRate) {
         {"a stamp file a byte every 5 s, 30 s limit", 30, 0, 1, 5000, false, 31},
         {"a program 100 bytes every 5 s, 1 KiB per window", 0, 1024, 100, 5000, false, 41},
         {"a program 2 KiB every 5 s, 1 KiB per window", 0, 1024, 2048, 5000, true, 100},
+        {"a program in whole blocks every 5 s, 1 KiB per window", 0, 1024, 4096, 5000, true, 100},
         {"a stamp file at once, 30 s limit", 30, 0, 4096, 10, true, 1},
         {"a byte every 5 s without limits", 0, 0, 100, 5000, true, 1100},
     };
