@@ -5,6 +5,7 @@
 #include "framework/Exceptions.h"
 #include "framework/Strings.h"
 #include "launcher/Manifest.h"
+#include "platform/SmallFile.h"
 #include "signing/Sha256.h"
 
 namespace {
@@ -97,21 +98,10 @@ ProgramCheck CheckProgram(platform::File& file, const ReleaseInfo& release, uint
 }
 
 bool ReadSmallFile(const std::string& path, std::string& bytes, size_t limit, bool raise) {
-    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
-    if (!file) {
-        if (raise) throw EFOpenError(Format(rtl_messages::FOpenError, path.c_str()));
-        return false;
-    }
-    bytes.clear();
-    char buf[4096];
-    for (;;) {
-        uint32_t got = 0;
-        if (!file->Read(buf, sizeof buf, got)) return false;
-        if (got == 0) break;
-        bytes.append(buf, got);
-        if (bytes.size() > limit) return false;
-    }
-    return file->Close();
+    bool opened = false;
+    if (platform::ReadSmallFile(path, bytes, limit, &opened)) return true;
+    if (raise && !opened) throw EFOpenError(Format(rtl_messages::FOpenError, path.c_str()));
+    return false;
 }
 
 std::string BadReleaseRecord(const ReleaseInfo& release) {

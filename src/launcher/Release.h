@@ -43,9 +43,8 @@ bool ProgramMatches(platform::File& file, const ReleaseInfo& release, uint64_t a
 enum class ProgramCheck { Matches, NoLength, SizeMismatch, HashMismatch, NotAProgram, Unreadable };
 ProgramCheck CheckProgram(platform::File& file, const ReleaseInfo& release, uint64_t announced);
 
-// Reads a small file whole into `bytes`: false for one over `limit` bytes (no more than a
-// block past it is read) or that cannot be read, and for one that cannot be opened; with
-// `raise` that one raises the framework's open error instead.
+// platform::ReadSmallFile; with `raise` a file that cannot be opened raises the framework's
+// open error instead of giving false.
 bool ReadSmallFile(const std::string& path, std::string& bytes, size_t limit, bool raise);
 
 // What N.bad records of a release that would not start: its stamp, and its SHA-256 when

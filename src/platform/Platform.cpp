@@ -1,14 +1,8 @@
-// Service accessors and the command-line parser. Portable: the Win32 services come from
-// win32/Defaults.h, and only in the Win32 build.
+// Service accessors and the command-line parser. Portable: the default services come
+// from the implementation the program links.
 #include "platform/Platform.h"
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-
-#ifdef _WIN32
-#include "platform/win32/Defaults.h"
-#endif
 
 namespace platform {
 namespace {
@@ -18,39 +12,20 @@ std::atomic<Registry*> g_reg{nullptr};
 std::atomic<System*> g_sys{nullptr};
 std::atomic<Network*> g_net{nullptr};
 
-[[noreturn]] void NoService(const char* name) {
-    std::fprintf(stderr, "platform: no %s service installed (tests must install the doubles)\n", name);
-    std::fflush(stderr);
-    std::abort();
-}
-
 template <class T>
-T& Service(std::atomic<T*>& slot, T& (*fallback)(), const char* name) {
+T& Service(std::atomic<T*>& slot, T& (*fallback)()) {
     if (T* s = slot.load()) return *s;
-    if (fallback) return fallback();
-    NoService(name);
+    return fallback();
 }
-
-#ifdef _WIN32
-constexpr auto kDefaultFiles = &win32::DefaultFiles;
-constexpr auto kDefaultRegistry = &win32::DefaultRegistry;
-constexpr auto kDefaultSystem = &win32::DefaultSystem;
-constexpr auto kDefaultNetwork = &win32::DefaultNetwork;
-#else
-constexpr Files& (*kDefaultFiles)() = nullptr;
-constexpr Registry& (*kDefaultRegistry)() = nullptr;
-constexpr System& (*kDefaultSystem)() = nullptr;
-constexpr Network& (*kDefaultNetwork)() = nullptr;
-#endif
 
 bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
 }  // namespace
 
-Files& Fs() { return Service(g_files, kDefaultFiles, "Files"); }
-Registry& Reg() { return Service(g_reg, kDefaultRegistry, "Registry"); }
-System& Sys() { return Service(g_sys, kDefaultSystem, "System"); }
-Network& Net() { return Service(g_net, kDefaultNetwork, "Network"); }
+Files& Fs() { return Service(g_files, &DefaultFiles); }
+Registry& Reg() { return Service(g_reg, &DefaultRegistry); }
+System& Sys() { return Service(g_sys, &DefaultSystem); }
+Network& Net() { return Service(g_net, &DefaultNetwork); }
 
 void Install(Files* files, Registry* reg, System* sys, Network* net) {
     g_files = files;

@@ -1,7 +1,7 @@
 #pragma once
 // Operating-system services the system calls, behind narrow interfaces. The Win32
-// implementation lives in win32/, the test doubles in fake/. Nothing here includes
-// <windows.h>; values that cross the seam use the Win32 numbers.
+// implementation lives in win32/. Nothing here includes <windows.h>; values that cross
+// the seam use the Win32 numbers.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -169,13 +169,20 @@ public:
                                   const std::string& signature) = 0;
 };
 
-// The services in use. Tests install doubles with Install(); the Win32 build installs the
-// real ones on first use.
+// The services in use: those installed with Install() (tests install doubles), else the
+// defaults.
 Files& Fs();
 Registry& Reg();
 System& Sys();
 Network& Net();
 void Install(Files* files, Registry* reg, System* sys, Network* net);
+
+// The default services, process-wide, defined by the implementation a program links: the
+// Win32 one in win32/. A native build ships none; its test programs bring their own.
+Files& DefaultFiles();
+Registry& DefaultRegistry();
+System& DefaultSystem();
+Network& DefaultNetwork();
 
 // Argument i (1-based; 0 is the program) of the command line, parsed as the framework does:
 // separated by blanks and control characters, double quotes group blanks and are removed.

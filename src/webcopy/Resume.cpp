@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/SmallFile.h"
 #include "webcopy/WebCopyHelpers.h"
 
 namespace webcopy {
 namespace {
 
 constexpr const char* kRecordHeader = "resume 1";
-constexpr uint64_t kMaxRecord = 16 * 1024;
+constexpr size_t kMaxRecord = 16 * 1024;
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
@@ -31,21 +32,6 @@ std::string ShortHash(const std::string& text) {
     char buf[9];
     std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(h));
     return buf;
-}
-
-bool ReadSmallFile(const std::string& path, std::string& text) {
-    auto file = platform::Fs().Open(path, platform::OpenMode::Read);
-    if (!file) return false;
-    const int64_t size = file->Size();
-    bool ok = size >= 0 && static_cast<uint64_t>(size) <= kMaxRecord;
-    if (ok) {
-        text.resize(static_cast<size_t>(size));
-        uint32_t got = 0;
-        ok = size == 0 || (file->Read(text.data(), static_cast<uint32_t>(size), got) &&
-                           got == static_cast<uint32_t>(size));
-    }
-    file->Close();
-    return ok;
 }
 
 int64_t FileSize(const std::string& path) {
@@ -114,7 +100,7 @@ bool ParseContentRange(const std::string& text, ContentRange& range) {
 uint64_t Partial::Load() {
     std::string text;
     PartialKey key;
-    if (ReadSmallFile(RecordPath(target_), text) && ParseKeyRecord(text, key) && key.url == url_ &&
+    if (platform::ReadSmallFile(RecordPath(target_), text, kMaxRecord) && ParseKeyRecord(text, key) && key.url == url_ &&
         key.owner == owner_) {
         const std::string path = PartialPath(target_, key);
         const int64_t size = FileSize(path);

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/win32/Defaults.h"
+#include "platform/Platform.h"
 #include "platform/win32/Win.h"
 
 namespace platform::win32 {
@@ -228,9 +228,13 @@ public:
 
 }  // namespace
 
+}  // namespace platform::win32
+
+namespace platform {
+
 Files& DefaultFiles() {
-    static Win32Files files;
+    static win32::Win32Files files;
     return files;
 }
 
-}  // namespace platform::win32
+}  // namespace platform

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/Defaults.h"
+#include "platform/Platform.h"
 #include "platform/win32/StallPump.h"
 #include "platform/win32/Waits.h"
 #include "platform/win32/Win.h"
@@ -566,9 +566,13 @@ private:
 
 }  // namespace
 
+}  // namespace platform::win32
+
+namespace platform {
+
 Network& DefaultNetwork() {
-    static Win32Network net;
+    static win32::Win32Network net;
     return net;
 }
 
-}  // namespace platform::win32
+}  // namespace platform

@@ -1,5 +1,5 @@
 // Read-only registry access.
-#include "platform/win32/Defaults.h"
+#include "platform/Platform.h"
 #include "platform/win32/Win.h"
 
 namespace platform::win32 {
@@ -47,9 +47,13 @@ public:
 
 }  // namespace
 
+}  // namespace platform::win32
+
+namespace platform {
+
 Registry& DefaultRegistry() {
-    static Win32Registry reg;
+    static win32::Win32Registry reg;
     return reg;
 }
 
-}  // namespace platform::win32
+}  // namespace platform

@@ -1,6 +1,6 @@
 // Process, environment, version resources, shell and network shares.
+#include "platform/Platform.h"
 #include "platform/win32/Crypto.h"
-#include "platform/win32/Defaults.h"
 #include "platform/win32/Win.h"
 
 namespace platform::win32 {
@@ -193,9 +193,13 @@ public:
 
 }  // namespace
 
+}  // namespace platform::win32
+
+namespace platform {
+
 System& DefaultSystem() {
-    static Win32System sys;
+    static win32::Win32System sys;
     return sys;
 }
 
-}  // namespace platform::win32
+}  // namespace platform

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "doubles/FakePlatform.h"
 #include "framework/Exceptions.h"
-#include "platform/fake/FakePlatform.h"
 
 namespace {
 

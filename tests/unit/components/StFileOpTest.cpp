@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "components/SsConst.h"
+#include "doubles/FakePlatform.h"
 #include "framework/Strings.h"
-#include "platform/fake/FakePlatform.h"
 
 namespace {
 

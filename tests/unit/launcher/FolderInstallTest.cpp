@@ -5,8 +5,8 @@
 
 #include <map>
 
+#include "doubles/FakePlatform.h"
 #include "launcher/FolderInstall.h"
-#include "platform/fake/FakePlatform.h"
 #include "signing/Sha256.h"
 
 namespace {

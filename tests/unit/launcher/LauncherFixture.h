@@ -5,10 +5,10 @@
 
 #include <string>
 
+#include "doubles/FakePlatform.h"
 #include "framework/Application.h"
 #include "framework/headless/Headless.h"
 #include "launcher/uStarter.h"
-#include "platform/fake/FakePlatform.h"
 
 namespace launcher_test {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "doubles/FakePlatform.h"
 #include "platform/Platform.h"
-#include "platform/fake/FakePlatform.h"
 
 namespace {
 

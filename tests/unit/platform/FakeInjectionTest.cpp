@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/fake/FakePlatform.h"
+#include "doubles/FakePlatform.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/fake/FakePlatform.h"
+#include "doubles/FakePlatform.h"
 
 namespace {
 

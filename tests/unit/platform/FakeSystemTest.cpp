@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/fake/FakePlatform.h"
+#include "doubles/FakePlatform.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "doubles/FakePlatform.h"
 #include "framework/Exceptions.h"
-#include "platform/fake/FakePlatform.h"
 #include "webcopy/WebCopy.h"
 #include "webcopy/WebCopyHelpers.h"
 

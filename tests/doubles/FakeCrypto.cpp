@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "platform/fake/FakePlatform.h"
+#include "doubles/FakeSystem.h"
 
 namespace platform::fake {
 namespace {
@@ -53,7 +53,7 @@ bool Verify(const std::string& point, const std::string& message, const std::str
 
 }  // namespace
 
-bool FakePlatform::VerifyP256Sha256(const std::string& point, const std::string& message,
+bool FakeSystem::VerifyP256Sha256(const std::string& point, const std::string& message,
                                     const std::string& signature) {
     if (Fails("VerifyP256Sha256", std::to_string(message.size()) + " bytes", 0)) return false;
     return Verify(point, message, signature);

@@ -8,9 +8,9 @@
 #include <iostream>
 #include <memory>
 
+#include "doubles/FakePlatform.h"
 #include "framework/Application.h"
 #include "framework/headless/Headless.h"
-#include "platform/fake/FakePlatform.h"
 #include "webcopy/ProgressDialog.h"
 #include "webcopy/WcLogin.h"
 #include "webcopy/WebCopy.h"

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "framework/headless/Headless.h"
-#include "run_fixture.h"
+#include "RunFixture.h"
 #include "webcopy/Operations.h"
 
 namespace {

@@ -1,14 +1,82 @@
 // The doubles' network: a scripted HTTP server, HTTP uploads and small in-memory FTP
 // servers, behind WinInet-shaped calls with tracked handles.
+#include "doubles/FakeNetwork.h"
+
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <stdexcept>
-
-#include "platform/fake/FakeState.h"
 
 namespace platform::fake {
 
-using NetState = FakePlatform::NetState;
+struct FtpNode {
+    bool dir = false;
+    std::string content;
+    FileTime time;
+};
+
+struct FtpServer {
+    std::string host;
+    std::string user;
+    std::string password;
+    std::string loginDir;
+    std::map<std::string, FtpNode> nodes;  // by absolute path; "/" is the root folder
+    FtpFaults faults;
+};
+
+struct NetHandle {
+    enum Kind { Session, UrlRequest, Connection, UploadRequest, FtpFind, FtpFile };
+    explicit NetHandle(Kind k) : kind(k) {}
+    Kind kind;
+    HINTERNET parent = nullptr;
+    // UrlRequest
+    HttpResponse response;
+    HttpRequest request;  // what opened it, with the proxy credentials set on it since
+    // UrlRequest, FtpFile: bytes moved through the handle
+    uint64_t moved = 0;
+    // Connection
+    uint32_t service = 0;
+    std::string server;
+    uint16_t port = 0;
+    std::string ftpHost;  // key of the FTP server
+    std::string cwd;
+    HINTERNET openFile = nullptr;  // the connection's file transfer in progress
+    // UploadRequest: index in uploads
+    size_t upload = 0;
+    // FtpFind
+    std::vector<FindData> entries;
+    size_t next = 0;
+    // FtpFile
+    std::string path;
+    bool writing = false;
+    std::string snapshot;  // content when opened for reading
+};
+
+struct FakeNetwork::State {
+    std::map<std::string, std::function<HttpResponse(const HttpRequest&)>> http;
+    std::map<std::string, uint32_t> httpFailures;
+    std::set<std::string> httpHosts;  // upper-cased
+    std::vector<HttpRequest> requests;
+    std::vector<HttpUpload> uploads;
+    uint32_t uploadStatus = 200;
+    std::optional<uint64_t> uploadStallAfter;
+    std::optional<uint64_t> ftpDownloadStallAfter;
+    std::map<HINTERNET, uint32_t> stallLimits;  // as last set, kept after the close
+    std::vector<SessionOpen> sessions;
+    std::vector<OptionSet> options;
+    std::vector<ConnectCall> connects;
+    std::map<std::string, FtpServer> ftp;  // by upper-cased host
+    bool ftpSizeZero = false;
+    std::function<void(uint64_t)> transferHook;
+    std::string lastResponse;  // what InternetGetLastResponseInfo gives
+    std::vector<std::string> ftpCommands;
+    std::map<uint32_t, std::string> messages;
+    std::map<HINTERNET, NetHandle> handles;
+    uint64_t nextHandle = 1;
+    int invalidUses = 0;
+};
+
+using NetState = FakeNetwork::State;
 
 namespace {
 
@@ -171,52 +239,63 @@ void CloseTree(NetState& net, HINTERNET h) {
 
 }  // namespace
 
+FakeNetwork::FakeNetwork(FakeCalls& calls, FakeFiles& files, FakeSystem& system)
+    : FakeService(calls), files_(files), system_(system), net_(std::make_unique<State>()) {
+    net_->messages = {
+        {12002, "The operation timed out\r\n"},
+        {12007, "The server name or address could not be resolved\r\n"},
+        {12029, "A connection with the server could not be established\r\n"},
+    };
+}
+
+FakeNetwork::~FakeNetwork() = default;
+
 // ---- Scene helpers
 
-void FakePlatform::SetHttp(const std::string& url, const HttpResponse& response) {
+void FakeNetwork::SetHttp(const std::string& url, const HttpResponse& response) {
     SetHttpHandler(url, [response](const HttpRequest&) { return response; });
 }
 
-void FakePlatform::SetHttpHandler(const std::string& url,
+void FakeNetwork::SetHttpHandler(const std::string& url,
                                   std::function<HttpResponse(const HttpRequest&)> handler) {
     net_->http[url] = std::move(handler);
     net_->httpFailures.erase(url);
     net_->httpHosts.insert(HostOfUrl(url));
 }
 
-void FakePlatform::SetHttpFailure(const std::string& url, uint32_t error) {
+void FakeNetwork::SetHttpFailure(const std::string& url, uint32_t error) {
     net_->httpFailures[url] = error;
 }
 
-void FakePlatform::AddHttpHost(const std::string& server) { net_->httpHosts.insert(UpperName(server)); }
-void FakePlatform::SetUploadStatus(uint32_t status) { net_->uploadStatus = status; }
-const std::vector<HttpRequest>& FakePlatform::HttpRequests() const { return net_->requests; }
-const std::vector<HttpUpload>& FakePlatform::HttpUploads() const { return net_->uploads; }
-const std::vector<SessionOpen>& FakePlatform::SessionOpens() const { return net_->sessions; }
-const std::vector<ConnectCall>& FakePlatform::ConnectCalls() const { return net_->connects; }
+void FakeNetwork::AddHttpHost(const std::string& server) { net_->httpHosts.insert(UpperName(server)); }
+void FakeNetwork::SetUploadStatus(uint32_t status) { net_->uploadStatus = status; }
+const std::vector<HttpRequest>& FakeNetwork::HttpRequests() const { return net_->requests; }
+const std::vector<HttpUpload>& FakeNetwork::HttpUploads() const { return net_->uploads; }
+const std::vector<SessionOpen>& FakeNetwork::SessionOpens() const { return net_->sessions; }
+const std::vector<ConnectCall>& FakeNetwork::ConnectCalls() const { return net_->connects; }
 
-void FakePlatform::AddFtpServer(const std::string& host, const std::string& user,
+void FakeNetwork::AddFtpServer(const std::string& host, const std::string& user,
                                 const std::string& password, const std::string& loginDir) {
     FtpServer s{host, user, password, FtpResolve("/", loginDir), {}, {}};
-    s.nodes["/"] = FtpNode{true, "", fs_->now};
-    FtpMakeDirs(s, s.loginDir, fs_->now);
+    s.nodes["/"] = FtpNode{true, "", files_.Now()};
+    FtpMakeDirs(s, s.loginDir, files_.Now());
     net_->ftp[UpperName(host)] = std::move(s);
 }
 
-void FakePlatform::FtpMakeDirectory(const std::string& host, const std::string& path) {
-    FtpMakeDirs(MustFtp(*net_, host), FtpResolve("/", path), fs_->now);
+void FakeNetwork::FtpMakeDirectory(const std::string& host, const std::string& path) {
+    FtpMakeDirs(MustFtp(*net_, host), FtpResolve("/", path), files_.Now());
 }
 
-void FakePlatform::FtpWriteFile(const std::string& host, const std::string& path,
+void FakeNetwork::FtpWriteFile(const std::string& host, const std::string& path,
                                 const std::string& bytes, const FileTime& time) {
     FtpServer& s = MustFtp(*net_, host);
     const std::string full = FtpResolve("/", path);
-    FtpMakeDirs(s, FtpParent(full), fs_->now);
+    FtpMakeDirs(s, FtpParent(full), files_.Now());
     if (FtpIsDir(s, full)) throw std::invalid_argument("fake FTP: a folder is in the way: " + path);
     s.nodes[full] = FtpNode{false, bytes, time};
 }
 
-std::optional<std::string> FakePlatform::FtpReadFile(const std::string& host,
+std::optional<std::string> FakeNetwork::FtpReadFile(const std::string& host,
                                                      const std::string& path) const {
     auto s = net_->ftp.find(UpperName(host));
     if (s == net_->ftp.end()) return std::nullopt;
@@ -225,18 +304,18 @@ std::optional<std::string> FakePlatform::FtpReadFile(const std::string& host,
     return it->second.content;
 }
 
-bool FakePlatform::FtpExists(const std::string& host, const std::string& path) const {
+bool FakeNetwork::FtpExists(const std::string& host, const std::string& path) const {
     auto s = net_->ftp.find(UpperName(host));
     return s != net_->ftp.end() && s->second.nodes.count(FtpResolve("/", path)) > 0;
 }
 
-void FakePlatform::SetFtpFileSizeAlwaysZero(bool zero) { net_->ftpSizeZero = zero; }
+void FakeNetwork::SetFtpFileSizeAlwaysZero(bool zero) { net_->ftpSizeZero = zero; }
 
-void FakePlatform::SetFtpFaults(const std::string& host, const FtpFaults& faults) {
+void FakeNetwork::SetFtpFaults(const std::string& host, const FtpFaults& faults) {
     MustFtp(*net_, host).faults = faults;
 }
 
-std::vector<std::string> FakePlatform::FtpTree(const std::string& host) const {
+std::vector<std::string> FakeNetwork::FtpTree(const std::string& host) const {
     std::vector<std::string> paths;
     auto s = net_->ftp.find(UpperName(host));
     if (s == net_->ftp.end()) return paths;
@@ -245,15 +324,15 @@ std::vector<std::string> FakePlatform::FtpTree(const std::string& host) const {
     return paths;
 }
 
-const std::vector<std::string>& FakePlatform::FtpCommands() const { return net_->ftpCommands; }
-void FakePlatform::SetTransferHook(std::function<void(uint64_t)> hook) { net_->transferHook = std::move(hook); }
-void FakePlatform::SetMessageText(uint32_t code, const std::string& text) { net_->messages[code] = text; }
-int FakePlatform::OpenHandleCount() const { return static_cast<int>(net_->handles.size()); }
-int FakePlatform::InvalidHandleUses() const { return net_->invalidUses; }
+const std::vector<std::string>& FakeNetwork::FtpCommands() const { return net_->ftpCommands; }
+void FakeNetwork::SetTransferHook(std::function<void(uint64_t)> hook) { net_->transferHook = std::move(hook); }
+void FakeNetwork::SetMessageText(uint32_t code, const std::string& text) { net_->messages[code] = text; }
+int FakeNetwork::OpenHandleCount() const { return static_cast<int>(net_->handles.size()); }
+int FakeNetwork::InvalidHandleUses() const { return net_->invalidUses; }
 
 // ---- Session, HTTP download
 
-InetHandle FakePlatform::InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
+InetHandle FakeNetwork::InternetOpen(const std::string& agent, uint32_t accessType, const char* proxy,
                                      const char* bypass, uint32_t flags) {
     SessionOpen rec{agent, accessType, std::nullopt, std::nullopt, flags};
     if (proxy) rec.proxy = proxy;
@@ -264,7 +343,7 @@ InetHandle FakePlatform::InternetOpen(const std::string& agent, uint32_t accessT
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
-bool FakePlatform::InternetCloseHandle(HINTERNET h) {
+bool FakeNetwork::InternetCloseHandle(HINTERNET h) {
     const bool fail = Fails("InternetCloseHandle", "", kErrInvalidHandle);
     if (!net_->handles.count(h)) {
         if (h) ++net_->invalidUses;
@@ -274,7 +353,7 @@ bool FakePlatform::InternetCloseHandle(HINTERNET h) {
     return !fail;
 }
 
-bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) {
+bool FakeNetwork::InternetSetOption(HINTERNET h, uint32_t option, const std::string& value) {
     if (Fails("InternetSetOption", std::to_string(option), kErrInvalidParameter)) return false;
     uint32_t error = 0;
     NetHandle* n = Lookup(*net_, h, {NetHandle::Session, NetHandle::UrlRequest}, error);
@@ -287,7 +366,7 @@ bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, const std::st
     return true;
 }
 
-bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) {
+bool FakeNetwork::InternetSetOption(HINTERNET h, uint32_t option, uint32_t value) {
     if (Fails("InternetSetOption", std::to_string(option), kErrInvalidParameter)) return false;
     uint32_t error = 0;
     if (!Lookup(*net_, h, {NetHandle::Session, NetHandle::UrlRequest, NetHandle::UploadRequest}, error))
@@ -296,7 +375,7 @@ bool FakePlatform::InternetSetOption(HINTERNET h, uint32_t option, uint32_t valu
     return true;
 }
 
-bool FakePlatform::SetStallLimit(HINTERNET request, uint32_t ms) {
+bool FakeNetwork::SetStallLimit(HINTERNET request, uint32_t ms) {
     if (Fails("SetStallLimit", std::to_string(ms), kErrInvalidParameter)) return false;
     uint32_t error = 0;
     if (!Lookup(*net_, request,
@@ -307,29 +386,29 @@ bool FakePlatform::SetStallLimit(HINTERNET request, uint32_t ms) {
     return true;
 }
 
-void FakePlatform::SetUploadStallAfter(std::optional<uint64_t> bytes) { net_->uploadStallAfter = bytes; }
+void FakeNetwork::SetUploadStallAfter(std::optional<uint64_t> bytes) { net_->uploadStallAfter = bytes; }
 
-void FakePlatform::SetFtpDownloadStallAfter(std::optional<uint64_t> bytes) {
+void FakeNetwork::SetFtpDownloadStallAfter(std::optional<uint64_t> bytes) {
     net_->ftpDownloadStallAfter = bytes;
 }
 
-std::optional<uint32_t> FakePlatform::StallLimitOf(HINTERNET h) const {
+std::optional<uint32_t> FakeNetwork::StallLimitOf(HINTERNET h) const {
     auto it = net_->stallLimits.find(h);
     if (it == net_->stallLimits.end()) return std::nullopt;
     return it->second;
 }
 
 // A server that went silent: the read or write waits out the handle's stall limit.
-bool FakePlatform::WaitOutStall(HINTERNET h) {
+bool FakeNetwork::WaitOutStall(HINTERNET h) {
     if (waitHook_ && waitHook_()) return Failed(12017, false);
     auto it = net_->stallLimits.find(h);
     if (it == net_->stallLimits.end() || it->second == 0)
         throw std::logic_error("fake network: a transfer waits for ever on a silent server");
-    AdvanceTicks(it->second);
+    system_.AdvanceTicks(it->second);
     return Failed(kErrInternetTimeout, false);
 }
 
-bool FakePlatform::HttpSendRequest(HINTERNET h) {
+bool FakeNetwork::HttpSendRequest(HINTERNET h) {
     if (Fails("HttpSendRequest", "", kErrInternetCannotConnect)) return false;
     uint32_t error = 0;
     NetHandle* n = Lookup(*net_, h, {NetHandle::UrlRequest}, error);
@@ -340,9 +419,9 @@ bool FakePlatform::HttpSendRequest(HINTERNET h) {
     return true;
 }
 
-const std::vector<OptionSet>& FakePlatform::OptionsSet() const { return net_->options; }
+const std::vector<OptionSet>& FakeNetwork::OptionsSet() const { return net_->options; }
 
-InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
+InetHandle FakeNetwork::InternetOpenUrl(HINTERNET session, const std::string& url, const char* headers,
                                         uint32_t headersLength, uint32_t flags, uintptr_t) {
     HttpRequest request{url, "", flags, "", ""};
     if (headers)
@@ -367,7 +446,7 @@ InetHandle FakePlatform::InternetOpenUrl(HINTERNET session, const std::string& u
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
-bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer,
+bool FakeNetwork::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* buffer,
                                  uint32_t* bufferLength, uint32_t* index) {
     if (Fails("HttpQueryInfo", std::to_string(infoLevel & 0xFFFF), kErrHttpHeaderNotFound)) return false;
     uint32_t error = 0;
@@ -450,7 +529,7 @@ bool FakePlatform::HttpQueryInfo(HINTERNET request, uint32_t infoLevel, void* bu
     return true;
 }
 
-bool FakePlatform::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) {
+bool FakeNetwork::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, uint32_t* read) {
     if (read) *read = 0;
     if (Fails("InternetReadFile", std::to_string(toRead), kErrInternetConnectionAborted)) return false;
     uint32_t error = 0;
@@ -495,7 +574,7 @@ bool FakePlatform::InternetReadFile(HINTERNET h, void* buffer, uint32_t toRead, 
 
 // ---- Connections and HTTP upload
 
-InetHandle FakePlatform::InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
+InetHandle FakeNetwork::InternetConnect(HINTERNET session, const std::string& server, uint16_t port,
                                         const char* user, const char* password, uint32_t service,
                                         uint32_t flags, uintptr_t) {
     ConnectCall rec{server, port, std::nullopt, std::nullopt, service, flags, false};
@@ -526,7 +605,7 @@ InetHandle FakePlatform::InternetConnect(HINTERNET session, const std::string& s
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
-InetHandle FakePlatform::HttpOpenRequest(HINTERNET connect, const std::string& verb,
+InetHandle FakeNetwork::HttpOpenRequest(HINTERNET connect, const std::string& verb,
                                         const std::string& object, uint32_t flags, uintptr_t) {
     if (Fails("HttpOpenRequest", verb + " " + object, kErrInternetCannotConnect)) return nullptr;
     uint32_t error = 0;
@@ -546,7 +625,7 @@ InetHandle FakePlatform::HttpOpenRequest(HINTERNET connect, const std::string& v
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
-bool FakePlatform::HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) {
+bool FakeNetwork::HttpSendRequestEx(HINTERNET request, uint32_t totalLength, uint32_t flags) {
     if (Fails("HttpSendRequestEx", std::to_string(totalLength), kErrInternetCannotConnect)) return false;
     uint32_t error = 0;
     NetHandle* h = Lookup(*net_, request, {NetHandle::UploadRequest}, error);
@@ -560,7 +639,7 @@ bool FakePlatform::HttpSendRequestEx(HINTERNET request, uint32_t totalLength, ui
     return true;
 }
 
-bool FakePlatform::InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
+bool FakeNetwork::InternetWriteFile(HINTERNET h, const void* buffer, uint32_t toWrite,
                                      uint32_t* written) {
     if (written) *written = 0;
     if (Fails("InternetWriteFile", std::to_string(toWrite), kErrInternetConnectionAborted)) return false;
@@ -594,7 +673,7 @@ bool FakePlatform::InternetWriteFile(HINTERNET h, const void* buffer, uint32_t t
     return true;
 }
 
-bool FakePlatform::HttpEndRequest(HINTERNET request) {
+bool FakeNetwork::HttpEndRequest(HINTERNET request) {
     if (Fails("HttpEndRequest", "", kErrInternetConnectionAborted)) return false;
     uint32_t error = 0;
     NetHandle* h = Lookup(*net_, request, {NetHandle::UploadRequest}, error);
@@ -626,7 +705,7 @@ NetHandle* FtpConnection(NetState& net, HINTERNET connect, uint32_t& error) {
 
 }  // namespace
 
-bool FakePlatform::FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) {
+bool FakeNetwork::FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) {
     if (Fails("FtpGetCurrentDirectory", "", kErrInternetExtendedError)) return false;
     uint32_t error = 0;
     NetHandle* conn = FtpConnection(*net_, connect, error);
@@ -635,7 +714,7 @@ bool FakePlatform::FtpGetCurrentDirectory(HINTERNET connect, std::string& dir) {
     return true;
 }
 
-bool FakePlatform::FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) {
+bool FakeNetwork::FtpSetCurrentDirectory(HINTERNET connect, const std::string& dir) {
     if (Fails("FtpSetCurrentDirectory", dir, kErrInternetExtendedError)) return false;
     uint32_t error = 0;
     NetHandle* conn = FtpConnection(*net_, connect, error);
@@ -647,7 +726,7 @@ bool FakePlatform::FtpSetCurrentDirectory(HINTERNET connect, const std::string& 
     return true;
 }
 
-bool FakePlatform::FtpCreateDirectory(HINTERNET connect, const std::string& dir) {
+bool FakeNetwork::FtpCreateDirectory(HINTERNET connect, const std::string& dir) {
     if (Fails("FtpCreateDirectory", dir, kErrInternetExtendedError)) return false;
     uint32_t error = 0;
     NetHandle* conn = FtpConnection(*net_, connect, error);
@@ -656,11 +735,11 @@ bool FakePlatform::FtpCreateDirectory(HINTERNET connect, const std::string& dir)
     const std::string path = FtpResolve(conn->cwd, dir);
     if (dir.empty() || s.nodes.count(path) || !FtpIsDir(s, FtpParent(path)))
         return Failed(kErrInternetExtendedError, false);
-    s.nodes[path] = FtpNode{true, "", fs_->now};
+    s.nodes[path] = FtpNode{true, "", files_.Now()};
     return true;
 }
 
-InetHandle FakePlatform::FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
+InetHandle FakeNetwork::FtpFindFirstFile(HINTERNET connect, const std::string& search, FindData& data,
                                          uint32_t, uintptr_t) {
     if (Fails("FtpFindFirstFile", search, kErrInternetExtendedError)) return nullptr;
     uint32_t error = 0;
@@ -698,7 +777,7 @@ InetHandle FakePlatform::FtpFindFirstFile(HINTERNET connect, const std::string& 
     return OwnHandle(AddHandle(*net_, std::move(h)));
 }
 
-bool FakePlatform::InternetFindNextFile(HINTERNET find, FindData& data) {
+bool FakeNetwork::InternetFindNextFile(HINTERNET find, FindData& data) {
     if (Fails("InternetFindNextFile", "", kErrInternetExtendedError)) return false;
     uint32_t error = 0;
     NetHandle* h = Lookup(*net_, find, {NetHandle::FtpFind}, error);
@@ -708,7 +787,7 @@ bool FakePlatform::InternetFindNextFile(HINTERNET find, FindData& data) {
     return true;
 }
 
-uint32_t FakePlatform::FtpGetFileSize(HINTERNET file, uint32_t* high) {
+uint32_t FakeNetwork::FtpGetFileSize(HINTERNET file, uint32_t* high) {
     if (high) *high = 0;
     if (Fails("FtpGetFileSize", "", kErrInternetExtendedError)) return kInvalidFileSize;
     uint32_t error = 0;
@@ -725,7 +804,7 @@ uint32_t FakePlatform::FtpGetFileSize(HINTERNET file, uint32_t* high) {
     return static_cast<uint32_t>(size);
 }
 
-InetHandle FakePlatform::FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
+InetHandle FakeNetwork::FtpOpenFile(HINTERNET connect, const std::string& name, uint32_t access,
                                     uint32_t, uintptr_t) {
     if (Fails("FtpOpenFile", name, kErrInternetExtendedError)) return nullptr;
     uint32_t error = 0;
@@ -742,7 +821,7 @@ InetHandle FakePlatform::FtpOpenFile(HINTERNET connect, const std::string& name,
     if (h.writing) {
         if (name.empty() || (it != s.nodes.end() && it->second.dir) || !FtpIsDir(s, FtpParent(path)))
             return Failed(kErrInternetExtendedError, nullptr);
-        s.nodes[path] = FtpNode{false, "", fs_->now};
+        s.nodes[path] = FtpNode{false, "", files_.Now()};
     } else {
         if (name.empty() || it == s.nodes.end() || it->second.dir)
             return Failed(kErrInternetExtendedError, nullptr);
@@ -753,7 +832,7 @@ InetHandle FakePlatform::FtpOpenFile(HINTERNET connect, const std::string& name,
     return OwnHandle(file);
 }
 
-bool FakePlatform::FtpDeleteFile(HINTERNET connect, const std::string& name) {
+bool FakeNetwork::FtpDeleteFile(HINTERNET connect, const std::string& name) {
     if (Fails("FtpDeleteFile", name, kErrInternetExtendedError)) return false;
     uint32_t error = 0;
     NetHandle* conn = FtpConnection(*net_, connect, error);
@@ -766,7 +845,7 @@ bool FakePlatform::FtpDeleteFile(HINTERNET connect, const std::string& name) {
     return true;
 }
 
-bool FakePlatform::FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) {
+bool FakeNetwork::FtpRenameFile(HINTERNET connect, const std::string& from, const std::string& to) {
     if (Fails("FtpRenameFile", from + " " + to, kErrInternetExtendedError)) return false;
     uint32_t error = 0;
     NetHandle* conn = FtpConnection(*net_, connect, error);
@@ -787,7 +866,7 @@ bool FakePlatform::FtpRenameFile(HINTERNET connect, const std::string& from, con
     return true;
 }
 
-bool FakePlatform::FtpCommand(HINTERNET connect, uint32_t, const std::string& command) {
+bool FakeNetwork::FtpCommand(HINTERNET connect, uint32_t, const std::string& command) {
     if (Fails("FtpCommand", command, kErrInternetExtendedError)) return false;
     uint32_t error = 0;
     NetHandle* conn = FtpConnection(*net_, connect, error);
@@ -809,14 +888,14 @@ bool FakePlatform::FtpCommand(HINTERNET connect, uint32_t, const std::string& co
     return Failed(kErrInternetExtendedError, false);
 }
 
-bool FakePlatform::InternetGetLastResponseInfo(uint32_t& error, std::string& text) {
+bool FakeNetwork::InternetGetLastResponseInfo(uint32_t& error, std::string& text) {
     if (Fails("InternetGetLastResponseInfo", "", kErrInsufficientBuffer)) return false;
     error = 0;
     text = net_->lastResponse;
     return true;
 }
 
-bool FakePlatform::FormatMessage(uint32_t code, std::string& text) {
+bool FakeNetwork::FormatMessage(uint32_t code, std::string& text) {
     if (Fails("FormatMessage", std::to_string(code), kErrMessageNotFound)) return false;
     auto it = net_->messages.find(code);
     if (it == net_->messages.end()) return Failed(kErrMessageNotFound, false);

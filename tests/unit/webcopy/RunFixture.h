@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "doubles/FakePlatform.h"
 #include "framework/Application.h"
 #include "framework/headless/Headless.h"
-#include "platform/fake/FakePlatform.h"
 #include "webcopy/ProgressDialog.h"
 #include "webcopy/Run.h"
 #include "webcopy/WebCopy.h"

@@ -3,7 +3,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/headless/Headless.h"
-#include "run_fixture.h"
+#include "RunFixture.h"
 #include "webcopy/Driver.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/headless/Headless.h"
-#include "run_fixture.h"
+#include "RunFixture.h"
 
 namespace {
 

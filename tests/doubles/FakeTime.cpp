@@ -1,7 +1,7 @@
 // File time <-> calendar conversions of the doubles (proleptic Gregorian, UTC).
 #include <stdexcept>
 
-#include "platform/fake/FakePlatform.h"
+#include "doubles/FakeTime.h"
 
 namespace platform::fake {
 namespace {

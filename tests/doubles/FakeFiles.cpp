@@ -1,15 +1,49 @@
 // The in-memory file system of the doubles: Windows path rules, sharing modes, locked
 // (running) files.
+#include "doubles/FakeFiles.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <stdexcept>
-
-#include "platform/fake/FakeState.h"
 
 namespace platform::fake {
 
-using FsState = FakePlatform::FsState;
+// A path split into its root ("C:", "\\srv\share") and folder/file names, as written.
+struct ParsedPath {
+    std::string root;
+    std::vector<std::string> parts;
+};
+
+struct FsNode {
+    std::string name;  // as created; the root's text for a root
+    bool dir = false;
+    std::string content;
+    uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE; folders carry 0x10
+    FileTime created, accessed, written;
+    bool locked = false;
+    struct Open {
+        uint32_t access;  // kRead | kWrite
+        uint32_t share;
+    };
+    std::map<uint64_t, Open> opens;
+};
+
+inline constexpr uint32_t kRead = 1, kWrite = 2;
+
+struct FakeFiles::State {
+    std::map<std::string, std::shared_ptr<FsNode>> nodes;  // by PathKey
+    ParsedPath cwd{"C:", {}};
+    FileTime now = MakeFileTime(2024, 1, 2, 3, 4, 5);
+    int biasMinutes = 0;
+    uint64_t nextOpenId = 1;
+    int openFiles = 0;
+    uint64_t maxFileSize = UINT64_MAX;
+    bool hardLinks = true;
+};
+
+using FsState = FakeFiles::State;
 
 std::string UpperName(const std::string& s) {
     std::string r = s;
@@ -36,8 +70,8 @@ bool ValidName(const std::string& name, bool wildcards) {
     return true;
 }
 
-}  // namespace
-
+// Resolves `path` against the current folder ("." and ".." removed); the Win32 error code of
+// a bad path (3 empty, 123 bad name), 0 when it parses.
 uint32_t ParsePathCode(const FsState& fs, const std::string& path, ParsedPath& out,
                        bool allowWildcards) {
     std::string p = path;
@@ -92,7 +126,7 @@ uint32_t ParsePathCode(const FsState& fs, const std::string& path, ParsedPath& o
     return 0;
 }
 
-bool ParsePath(const FsState& fs, const std::string& path, ParsedPath& out, bool allowWildcards) {
+bool ParsePath(const FsState& fs, const std::string& path, ParsedPath& out, bool allowWildcards = false) {
     return ParsePathCode(fs, path, out, allowWildcards) == 0;
 }
 
@@ -102,10 +136,7 @@ std::string PathKey(const ParsedPath& p) {
     return key;
 }
 
-std::string PathKey(const FsState& fs, const std::string& path) {
-    ParsedPath p;
-    return ParsePath(fs, path, p) ? PathKey(p) : UpperName(path);
-}
+}  // namespace
 
 bool WildcardMatch(const std::string& pattern, const std::string& name, bool ignoreCase) {
     const std::string pat = ignoreCase ? UpperName(pattern) : pattern;
@@ -203,15 +234,15 @@ ParsedPath MustParse(const FsState& fs, const std::string& path) {
 
 class FakeFile final : public File {
 public:
-    FakeFile(FakePlatform& platform, FsState& fs, std::shared_ptr<FsNode> node, uint64_t id,
-             uint32_t access, std::string path, bool renamable)
-        : platform_(platform), fs_(fs), node_(std::move(node)), id_(id), access_(access),
+    FakeFile(FakeFiles& files, FakeCalls& calls, FsState& fs, std::shared_ptr<FsNode> node,
+             uint64_t id, uint32_t access, std::string path, bool renamable)
+        : files_(files), calls_(calls), fs_(fs), node_(std::move(node)), id_(id), access_(access),
           path_(std::move(path)), renamable_(renamable) {}
     ~FakeFile() override { Release(); }
 
     bool Read(void* buf, uint32_t size, uint32_t& got) override {
         got = 0;
-        if (platform_.Fails("File.Read", path_, 30)) return false;  // ERROR_READ_FAULT
+        if (calls_.Fails("File.Read", path_, 30)) return false;  // ERROR_READ_FAULT
         if (!Usable(kRead)) return false;
         const auto& c = node_->content;
         const uint64_t avail = pos_ < static_cast<int64_t>(c.size()) ? c.size() - static_cast<size_t>(pos_) : 0;
@@ -222,7 +253,7 @@ public:
     }
     bool Write(const void* buf, uint32_t size, uint32_t& written) override {
         written = 0;
-        if (platform_.Fails("File.Write", path_, kErrDiskFull)) return false;
+        if (calls_.Fails("File.Write", path_, kErrDiskFull)) return false;
         if (!Usable(kWrite)) return false;
         auto& c = node_->content;
         const auto at = static_cast<size_t>(pos_);
@@ -236,7 +267,7 @@ public:
         return true;
     }
     int64_t Seek(int64_t offset, int origin) override {
-        if (platform_.Fails("File.Seek", path_, kErrInvalidParameter)) return -1;
+        if (calls_.Fails("File.Seek", path_, kErrInvalidParameter)) return -1;
         if (!Usable(0)) return -1;
         int64_t base = 0;
         if (origin == 1)
@@ -250,31 +281,31 @@ public:
         return pos_;
     }
     int64_t Size() override {
-        if (platform_.Fails("File.Size", path_, kErrAccessDenied)) return -1;
+        if (calls_.Fails("File.Size", path_, kErrAccessDenied)) return -1;
         if (!Usable(0)) return -1;
         return static_cast<int64_t>(node_->content.size());
     }
     bool GetLastWriteTime(FileTime& ft) override {
-        if (platform_.Fails("File.GetLastWriteTime", path_, kErrAccessDenied)) return false;
+        if (calls_.Fails("File.GetLastWriteTime", path_, kErrAccessDenied)) return false;
         if (!Usable(0)) return false;
         ft = node_->written;
         return true;
     }
     // An injected failure (a failed flush) still closes the handle.
     bool Close() override {
-        const bool fail = platform_.Fails("File.Close", path_, kErrDiskFull);
+        const bool fail = calls_.Fails("File.Close", path_, kErrDiskFull);
         if (!open_) return Error(kErrInvalidHandle, false);
         Release();
         return !fail;
     }
     bool RenameTo(const std::string& to) override {
-        if (platform_.Fails("File.Rename", path_ + " -> " + to, kErrAccessDenied)) return false;
+        if (calls_.Fails("File.Rename", path_ + " -> " + to, kErrAccessDenied)) return false;
         if (!Usable(0)) return false;
         if (!renamable_) return Error(kErrAccessDenied, false);
         // This handle's own open does not stand in its way; anyone else's does.
         const auto self = node_->opens.at(id_);
         node_->opens.erase(id_);
-        const bool renamed = platform_.RenameUncounted(path_, to);
+        const bool renamed = files_.RenameUncounted(path_, to);
         node_->opens[id_] = self;
         if (renamed) path_ = to;
         return renamed;
@@ -283,7 +314,7 @@ public:
 private:
     template <class T>
     T Error(uint32_t code, T result) {
-        platform_.SetLastError(code);
+        calls_.SetError(code);
         return result;
     }
     bool Usable(uint32_t access) {
@@ -298,7 +329,8 @@ private:
         open_ = false;
     }
 
-    FakePlatform& platform_;
+    FakeFiles& files_;
+    FakeCalls& calls_;
     FsState& fs_;
     std::shared_ptr<FsNode> node_;
     uint64_t id_;
@@ -311,9 +343,15 @@ private:
 
 }  // namespace
 
+FakeFiles::FakeFiles(FakeCalls& calls) : FakeService(calls), fs_(std::make_unique<State>()) {
+    AddRoot("C:");
+}
+
+FakeFiles::~FakeFiles() = default;
+
 // ---- Files interface
 
-uint32_t FakePlatform::GetFileAttributes(const std::string& path) {
+uint32_t FakeFiles::GetFileAttributes(const std::string& path) {
     if (Fails("GetFileAttributes", path, kErrAccessDenied)) return INVALID_FILE_ATTRIBUTES_;
     ParsedPath p;
     if (uint32_t e = ParsePathCode(*fs_, path, p, false)) return Failed(e, INVALID_FILE_ATTRIBUTES_);
@@ -322,7 +360,7 @@ uint32_t FakePlatform::GetFileAttributes(const std::string& path) {
     return n->attributes;
 }
 
-bool FakePlatform::FileExists(const std::string& path) {
+bool FakeFiles::FileExists(const std::string& path) {
     if (Fails("FileExists", path, kErrAccessDenied)) return false;
     ParsedPath p;
     if (!ParsePath(*fs_, path, p)) return false;
@@ -330,7 +368,7 @@ bool FakePlatform::FileExists(const std::string& path) {
     return n && !n->dir;
 }
 
-bool FakePlatform::DirectoryExists(const std::string& path) {
+bool FakeFiles::DirectoryExists(const std::string& path) {
     if (Fails("DirectoryExists", path, kErrAccessDenied)) return false;
     ParsedPath p;
     if (!ParsePath(*fs_, path, p)) return false;
@@ -338,7 +376,7 @@ bool FakePlatform::DirectoryExists(const std::string& path) {
     return n && n->dir;
 }
 
-bool FakePlatform::CreateDirectory(const std::string& path) {
+bool FakeFiles::CreateDirectory(const std::string& path) {
     if (Fails("CreateDirectory", path, kErrAccessDenied)) return false;
     ParsedPath p;
     if (uint32_t e = ParsePathCode(*fs_, path, p, false)) return Failed(e, false);
@@ -349,7 +387,7 @@ bool FakePlatform::CreateDirectory(const std::string& path) {
     return true;
 }
 
-bool FakePlatform::DeleteFile(const std::string& path) {
+bool FakeFiles::DeleteFile(const std::string& path) {
     if (Fails("DeleteFile", path, kErrAccessDenied)) return false;
     ParsedPath p;
     if (uint32_t e = ParsePathCode(*fs_, path, p, false)) return Failed(e, false);
@@ -362,16 +400,16 @@ bool FakePlatform::DeleteFile(const std::string& path) {
     return true;
 }
 
-bool FakePlatform::RenameUncounted(const std::string& from, const std::string& to) {
+bool FakeFiles::RenameUncounted(const std::string& from, const std::string& to) {
     return Rename(from, to);
 }
 
-bool FakePlatform::MoveFile(const std::string& from, const std::string& to) {
+bool FakeFiles::MoveFile(const std::string& from, const std::string& to) {
     if (Fails("MoveFile", from + " -> " + to, kErrAccessDenied)) return false;
     return Rename(from, to);
 }
 
-bool FakePlatform::Rename(const std::string& from, const std::string& to) {
+bool FakeFiles::Rename(const std::string& from, const std::string& to) {
     ParsedPath src, dst;
     if (uint32_t e = ParsePathCode(*fs_, from, src, false)) return Failed(e, false);
     if (uint32_t e = ParsePathCode(*fs_, to, dst, false)) return Failed(e, false);
@@ -404,7 +442,7 @@ bool FakePlatform::Rename(const std::string& from, const std::string& to) {
     return true;
 }
 
-bool FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
+bool FakeFiles::ReplaceFile(const std::string& from, const std::string& to) {
     if (Fails("ReplaceFile", from + " -> " + to, kErrAccessDenied)) return false;
     ParsedPath src, dst;
     if (uint32_t e = ParsePathCode(*fs_, from, src, false)) return Failed(e, false);
@@ -423,7 +461,7 @@ bool FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
     return Rename(from, to);  // the replaced file is gone: the rest is a plain rename
 }
 
-bool FakePlatform::CreateHardLink(const std::string& link, const std::string& existing) {
+bool FakeFiles::CreateHardLink(const std::string& link, const std::string& existing) {
     if (Fails("CreateHardLink", link + " -> " + existing, kErrAccessDenied)) return false;
     ParsedPath src, dst;
     if (uint32_t e = ParsePathCode(*fs_, existing, src, false)) return Failed(e, false);
@@ -442,7 +480,7 @@ bool FakePlatform::CreateHardLink(const std::string& link, const std::string& ex
     return true;
 }
 
-bool FakePlatform::RemoveDirectory(const std::string& path) {
+bool FakeFiles::RemoveDirectory(const std::string& path) {
     if (Fails("RemoveDirectory", path, kErrAccessDenied)) return false;
     ParsedPath p;
     if (uint32_t e = ParsePathCode(*fs_, path, p, false)) return Failed(e, false);
@@ -456,9 +494,9 @@ bool FakePlatform::RemoveDirectory(const std::string& path) {
     return true;
 }
 
-void FakePlatform::SetHardLinks(bool supported) { fs_->hardLinks = supported; }
+void FakeFiles::SetHardLinks(bool supported) { fs_->hardLinks = supported; }
 
-bool FakePlatform::CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+bool FakeFiles::CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
     if (Fails("CopyFile", from + " -> " + to, kErrAccessDenied)) return false;
     ParsedPath src, dst;
     if (uint32_t e = ParsePathCode(*fs_, from, src, false)) return Failed(e, false);
@@ -484,7 +522,7 @@ bool FakePlatform::CopyFile(const std::string& from, const std::string& to, bool
     return true;
 }
 
-std::unique_ptr<File> FakePlatform::Open(const std::string& path, OpenMode mode) {
+std::unique_ptr<File> FakeFiles::Open(const std::string& path, OpenMode mode) {
     if (Fails("Open", path, kErrSharingViolation)) return nullptr;
     uint32_t access = 0, share = 0;
     bool create = false;
@@ -518,10 +556,10 @@ std::unique_ptr<File> FakePlatform::Open(const std::string& path, OpenMode mode)
     const uint64_t id = fs_->nextOpenId++;
     n->opens[id] = {access, share};
     ++fs_->openFiles;
-    return std::make_unique<FakeFile>(*this, *fs_, n, id, access, path, mode == OpenMode::ReadLocked);
+    return std::make_unique<FakeFile>(*this, calls_, *fs_, n, id, access, path, mode == OpenMode::ReadLocked);
 }
 
-bool FakePlatform::FindFiles(const std::string& mask, std::vector<FindData>& found) {
+bool FakeFiles::FindFiles(const std::string& mask, std::vector<FindData>& found) {
     found.clear();
     if (Fails("FindFiles", mask, kErrAccessDenied)) return false;
     if (!mask.empty() && (mask.back() == '\\' || mask.back() == '/'))
@@ -551,7 +589,7 @@ bool FakePlatform::FindFiles(const std::string& mask, std::vector<FindData>& fou
     return true;
 }
 
-bool FakePlatform::FileTimeToLocalFileTime(const FileTime& in, FileTime& out) {
+bool FakeFiles::FileTimeToLocalFileTime(const FileTime& in, FileTime& out) {
     if (Fails("FileTimeToLocalFileTime", "", kErrInvalidParameter)) return false;
     const uint64_t v = (uint64_t{in.dwHighDateTime} << 32) | in.dwLowDateTime;
     const int64_t shift = int64_t{fs_->biasMinutes} * 60 * 10000000;
@@ -563,7 +601,7 @@ bool FakePlatform::FileTimeToLocalFileTime(const FileTime& in, FileTime& out) {
     return true;
 }
 
-bool FakePlatform::FileTimeToSystemTime(const FileTime& in, SystemTime& out) {
+bool FakeFiles::FileTimeToSystemTime(const FileTime& in, SystemTime& out) {
     if (Fails("FileTimeToSystemTime", "", kErrInvalidParameter)) return false;
     if (!ToSystemTime(in, out)) return Failed(kErrInvalidParameter, false);
     return true;
@@ -588,17 +626,17 @@ void EnsureFolder(FsState& fs, const ParsedPath& p, const std::string& path) {
 
 }  // namespace
 
-void FakePlatform::AddRoot(const std::string& root) {
+void FakeFiles::AddRoot(const std::string& root) {
     ParsedPath p = MustParse(*fs_, root);
     p.parts.clear();
     EnsureFolder(*fs_, p, root);
 }
 
-void FakePlatform::SetCurrentDirectory(const std::string& path) { fs_->cwd = MustParse(*fs_, path); }
+void FakeFiles::SetCurrentDirectory(const std::string& path) { fs_->cwd = MustParse(*fs_, path); }
 
-void FakePlatform::MakeDirectory(const std::string& path) { EnsureFolder(*fs_, MustParse(*fs_, path), path); }
+void FakeFiles::MakeDirectory(const std::string& path) { EnsureFolder(*fs_, MustParse(*fs_, path), path); }
 
-void FakePlatform::WriteFile(const std::string& path, const std::string& bytes) {
+void FakeFiles::WriteFile(const std::string& path, const std::string& bytes) {
     const ParsedPath p = MustParse(*fs_, path);
     if (p.parts.empty()) throw std::invalid_argument("fake file system: not a file: " + path);
     ParsedPath folder = p;
@@ -611,7 +649,7 @@ void FakePlatform::WriteFile(const std::string& path, const std::string& bytes) 
     n->written = fs_->now;
 }
 
-std::optional<std::string> FakePlatform::ReadFile(const std::string& path) const {
+std::optional<std::string> FakeFiles::ReadFile(const std::string& path) const {
     ParsedPath p;
     if (!ParsePath(*fs_, path, p)) return std::nullopt;
     auto n = Find(*fs_, PathKey(p));
@@ -619,19 +657,19 @@ std::optional<std::string> FakePlatform::ReadFile(const std::string& path) const
     return n->content;
 }
 
-bool FakePlatform::Exists(const std::string& path) const {
+bool FakeFiles::Exists(const std::string& path) const {
     ParsedPath p;
     return ParsePath(*fs_, path, p) && Find(*fs_, PathKey(p)) != nullptr;
 }
 
-bool FakePlatform::IsDirectory(const std::string& path) const {
+bool FakeFiles::IsDirectory(const std::string& path) const {
     ParsedPath p;
     if (!ParsePath(*fs_, path, p)) return false;
     auto n = Find(*fs_, PathKey(p));
     return n && n->dir;
 }
 
-void FakePlatform::Remove(const std::string& path) {
+void FakeFiles::Remove(const std::string& path) {
     const std::string key = PathKey(MustParse(*fs_, path));
     for (auto it = fs_->nodes.begin(); it != fs_->nodes.end();) {
         if (it->first == key || IsInside(it->first, key))
@@ -641,7 +679,7 @@ void FakePlatform::Remove(const std::string& path) {
     }
 }
 
-std::vector<std::string> FakePlatform::ListFolder(const std::string& path) const {
+std::vector<std::string> FakeFiles::ListFolder(const std::string& path) const {
     std::vector<std::string> names;
     for (const auto& key : ChildKeys(*fs_, PathKey(MustParse(*fs_, path))))
         names.push_back(fs_->nodes.at(key)->name);
@@ -656,13 +694,13 @@ std::shared_ptr<FsNode> MustFind(const FsState& fs, const std::string& path) {
 }
 }  // namespace
 
-void FakePlatform::Lock(const std::string& path, bool locked) { MustFind(*fs_, path)->locked = locked; }
+void FakeFiles::Lock(const std::string& path, bool locked) { MustFind(*fs_, path)->locked = locked; }
 
-void FakePlatform::SetLastWriteTime(const std::string& path, const FileTime& t) {
+void FakeFiles::SetLastWriteTime(const std::string& path, const FileTime& t) {
     MustFind(*fs_, path)->written = t;
 }
 
-std::optional<FileTime> FakePlatform::LastWriteTime(const std::string& path) const {
+std::optional<FileTime> FakeFiles::LastWriteTime(const std::string& path) const {
     ParsedPath p;
     if (!ParsePath(*fs_, path, p)) return std::nullopt;
     auto n = Find(*fs_, PathKey(p));
@@ -670,14 +708,20 @@ std::optional<FileTime> FakePlatform::LastWriteTime(const std::string& path) con
     return n->written;
 }
 
-void FakePlatform::SetAttributes(const std::string& path, uint32_t attributes) {
+void FakeFiles::SetAttributes(const std::string& path, uint32_t attributes) {
     auto n = MustFind(*fs_, path);
     n->attributes = (attributes & ~FILE_ATTRIBUTE_DIRECTORY_) | (n->dir ? FILE_ATTRIBUTE_DIRECTORY_ : 0);
 }
 
-void FakePlatform::SetNow(const FileTime& t) { fs_->now = t; }
-void FakePlatform::SetTimeZoneBias(int minutes) { fs_->biasMinutes = minutes; }
-int FakePlatform::OpenFileCount() const { return fs_->openFiles; }
-void FakePlatform::SetMaxFileSize(uint64_t bytes) { fs_->maxFileSize = bytes; }
+void FakeFiles::SetNow(const FileTime& t) { fs_->now = t; }
+FileTime FakeFiles::Now() const { return fs_->now; }
+void FakeFiles::SetTimeZoneBias(int minutes) { fs_->biasMinutes = minutes; }
+int FakeFiles::OpenFileCount() const { return fs_->openFiles; }
+
+std::string FakeFiles::FileKey(const std::string& path) const {
+    ParsedPath p;
+    return ParsePath(*fs_, path, p) ? PathKey(p) : UpperName(path);
+}
+void FakeFiles::SetMaxFileSize(uint64_t bytes) { fs_->maxFileSize = bytes; }
 
 }  // namespace platform::fake

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "framework/headless/Headless.h"
-#include "run_fixture.h"
+#include "RunFixture.h"
 #include "webcopy/WcLogin.h"
 
 namespace {

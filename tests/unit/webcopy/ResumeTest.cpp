@@ -5,7 +5,7 @@
 #include <map>
 #include <tuple>
 
-#include "run_fixture.h"
+#include "RunFixture.h"
 #include "webcopy/Resume.h"
 
 namespace {

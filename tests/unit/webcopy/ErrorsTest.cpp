@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/fake/FakePlatform.h"
+#include "doubles/FakePlatform.h"
 #include "webcopy/WebCopyErrors.h"
 
 namespace {
