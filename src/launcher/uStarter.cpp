@@ -383,12 +383,6 @@ bool TForm1::Fetch(const std::string& url, const std::string& fileName, const Fe
 }
 
 void TForm1::Watch(FetchResult& r) {
-    // A status or a failure after it is an answer; a system error before any (refused,
-    // unreachable, no status in time) is none.
-    WebCopy1->OnErrorInfo = [&r](TObject*, int code, const std::string&) {
-        if (code >= 100 && code < 600) r.httpStatus = code;
-        if (code >= 0 && code < 600) r.answered = true;
-    };
     WebCopy1->OnCopyCancel = [&r](TObject*) { r.cancelled = true; };
 }
 
@@ -397,15 +391,21 @@ void TForm1::Arrived(FetchResult& r, uint64_t size) {
     r.bytes = std::max(r.bytes, size);
 }
 
+// The jobs' error records tell what ended them: a status, or a failure after one, is an
+// answer; a system error before any (refused, unreachable, no status in time) is none; a
+// time-out behind a read error is a limit (the time for the whole file, a silence, a window
+// without enough bytes).
 void TForm1::Ended(FetchResult& r, bool done) {
-    WebCopy1->OnErrorInfo = nullptr;
     WebCopy1->OnCopyCancel = nullptr;
     r.done = done;
-    if (done || !r.answered || r.httpStatus || r.tooLarge || r.noLength) return;
-    // Ended by a limit (the time for the whole file, a silence, a window without enough
-    // bytes): the component's record keeps the time-out behind the read error.
-    for (int i = 0; i < WebCopy1->Items.Count(); ++i)
-        if (WebCopy1->Items[i].Error.SystemError == platform::ERROR_INTERNET_TIMEOUT_) r.stalled = true;
+    bool timedOut = false;
+    for (int i = 0; i < WebCopy1->Items.Count(); ++i) {
+        const TWebCopyErrorRecord& error = WebCopy1->Items[i].Error;
+        if (error.HttpStatus) r.httpStatus = static_cast<int>(error.HttpStatus);
+        if (error.HttpStatus || error.ComponentCode) r.answered = true;
+        if (error.SystemError == platform::ERROR_INTERNET_TIMEOUT_) timedOut = true;
+    }
+    r.stalled = !done && r.answered && !r.httpStatus && !r.tooLarge && !r.noLength && timedOut;
 }
 
 std::string TForm1::FetchFailure(const FetchResult& r) {

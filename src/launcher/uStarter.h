@@ -73,7 +73,8 @@ private:
         int httpStatus = 0;      // an error status it sent
         bool tooLarge = false, noLength = false, cancelled = false, stalled = false;
     };
-    // Follows the next Execute into `r` (its events) until Ended; Arrived from its progress.
+    // Follows the next Execute into `r` (its cancel) until Ended, which reads the jobs' error
+    // records; Arrived from its progress.
     void Watch(FetchResult& r);
     static void Arrived(FetchResult& r, uint64_t size);
     void Ended(FetchResult& r, bool done);

@@ -132,10 +132,9 @@ Sent SendFile(Run& run, platform::File& source, platform::HINTERNET remote, uint
 // of it; otherwise its temporary file is removed. Closing the remote file reads the server's
 // final reply (a full disk or a quota answers 150 first and refuses at the end), and only
 // what the server holds counts: its size of the file must be what was sent.
-bool Settle(Run& run, const Job& job, const FtpFileTask& task, FtpLink& link,
-            platform::InetHandle& remote, const std::string& temporary, Sent sent, uint64_t length) {
+bool Settle(Run& run, const Job& job, const FtpFileTask& task, FtpLink& link, platform::InetHandle& remote,
+            const std::string& temporary, const std::string& remoteName, Sent sent, uint64_t length) {
     platform::Network& net = platform::Net();
-    const std::string remoteName = task.targetName.empty() ? FileNameFromPath(task.url) : task.targetName;
     const bool closed = remote.reset();
     if (!closed && !sent.failure) sent.failure = platform::Sys().GetLastError();
     const bool accepted = closed && ReplyAccepts(LastReplyCode());
@@ -209,7 +208,7 @@ bool FtpUploadFile(Run& run, const Job& job, FtpFileTask& task) {
     const uint64_t length = static_cast<uint64_t>(sourceSize);
     Sent sent = SendFile(run, *source, remote.get(), length);
     source->Close();
-    return Settle(run, job, task, link, remote, temporary, sent, length);
+    return Settle(run, job, task, link, remote, temporary, remoteName, sent, length);
 }
 
 bool FtpUpload(Run& run, Job& job) {

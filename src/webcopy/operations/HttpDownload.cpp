@@ -322,9 +322,11 @@ public:
                             job.TargetFilename.empty() ? urlFileName_ : job.TargetFilename)),
           partial_(planned_, plainUrl_, job.ResumeKey) {}
 
-    // The login a job with waAlways asks for first, and the part a resumed job goes on from.
-    // False when the login was refused.
+    // The file line, the login a job with waAlways asks for first, and the part a resumed
+    // job goes on from. False when the login was refused.
     bool Begin() {
+        run_.SetFileLine(urlFileName_, wc_.DlgFromServerLabel, HostFromUrl(job_.URL), wc_.ShowServer);
+        Application->ProcessMessages();
         if (job_.Authenticate == waAlways &&
             (credentials_.user.empty() || credentials_.password.empty()) &&
             !ShowLoginDialog("Connect to " + ServerFromUrl(job_.URL), credentials_.user,
@@ -521,9 +523,6 @@ private:
 bool HttpDownload(Run& run, Job& job) {
     job.NoNewerFile = false;
     HttpFetch fetch(run, job);
-    run.SetFileLine(FileNameFromPath(UrlWithoutCredentials(job.URL)), run.wc.DlgFromServerLabel,
-                    HostFromUrl(job.URL), run.wc.ShowServer);
-    Application->ProcessMessages();
     if (!fetch.Begin()) return false;
     for (int attempt = 0;; ++attempt) {
         const Try result = fetch.Attempt(attempt < kRetries);
